@@ -1,0 +1,40 @@
+// The twelve D2XX driver operations QZFlash uses, declared by us.
+//
+// The program reaches the adapter through nothing else. Each back-end (libftdi1 for real
+// adapters, the virtual adapter, the recording fake of the unit tests) defines all twelve;
+// the build picks one at link time.
+#pragma once
+
+#include <cstdint>
+
+using DWORD = std::uint32_t;
+using UCHAR = std::uint8_t;
+using FT_HANDLE = void*;
+using FT_STATUS = std::uint32_t;
+
+// Status codes. Only FT_OK is given a meaning by the callers; the others say why a call failed.
+inline constexpr FT_STATUS FT_OK = 0;
+inline constexpr FT_STATUS FT_INVALID_HANDLE = 1;
+inline constexpr FT_STATUS FT_DEVICE_NOT_FOUND = 2;
+inline constexpr FT_STATUS FT_DEVICE_NOT_OPENED = 3;
+inline constexpr FT_STATUS FT_IO_ERROR = 4;
+inline constexpr FT_STATUS FT_INVALID_PARAMETER = 6;
+inline constexpr FT_STATUS FT_OTHER_ERROR = 18;
+
+// Bit modes given to FT_SetBitMode.
+inline constexpr UCHAR FT_BITMODE_RESET = 0x00;
+inline constexpr UCHAR FT_BITMODE_MPSSE = 0x02;
+
+FT_STATUS FT_CreateDeviceInfoList(DWORD* numDevs);
+FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* handle);
+FT_STATUS FT_ResetDevice(FT_HANDLE handle);
+FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes);
+FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD bytesToRead, DWORD* bytesReturned);
+FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD bytesToWrite, DWORD* bytesWritten);
+FT_STATUS FT_SetUSBParameters(FT_HANDLE handle, DWORD inTransferSize, DWORD outTransferSize);
+FT_STATUS FT_SetChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventCharEnabled, UCHAR errorChar,
+                      UCHAR errorCharEnabled);
+FT_STATUS FT_SetTimeouts(FT_HANDLE handle, DWORD readTimeout, DWORD writeTimeout);
+FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, UCHAR latencyMs);
+FT_STATUS FT_SetBitMode(FT_HANDLE handle, UCHAR pinMask, UCHAR mode);
+FT_STATUS FT_Close(FT_HANDLE handle);
