@@ -26,6 +26,9 @@ extern std::int32_t PVIOL;
 extern std::int32_t ACCERR;
 extern std::int32_t DIVLD;
 
+// Reads the JTAG IDCODE and sets numeroCible; the combined reset pulse identifies inside it.
+void ReadIDCode();
+
 void WriteProgramFlash(std::int32_t address1, int word1, std::int32_t address2, int word2);
 void WriteBootFlash(std::int32_t address, int word);
 void WriteDataFlash(std::int32_t address, int word);
