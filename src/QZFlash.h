@@ -25,9 +25,6 @@ int ConfigPortParams();
 int SyncMPSSE();
 void ConfigMPSSEParams();
 
-// Sets numeroCible to 1 or 2 for a known target.
-void ReadIDCode();
-
 // Resets the target into debug mode and clears the flash protection; ErrorFlag 1 on failure.
 void Initialisation();
 
