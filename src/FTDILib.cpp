@@ -93,7 +93,9 @@ void ClearOutputBuffer() {
   dwNumRepliesBuilt = 0;
 }
 
+// An empty buffer is not sent: a zero-length USB write would only cost a round trip.
 void FlushOutputBuffer() {
+  if (dwNumBytesToSend == 0) return;
   ftStatus = FT_Write(ftHandle, byOutputBuffer, dwNumBytesToSend, &dwNumBytesSent);
   // Commands that never left the PC will not be answered.
   if (ftStatus == FT_OK) dwNumRepliesOwed += dwNumRepliesBuilt;

@@ -80,6 +80,7 @@ void WrongCode();
 void ClearOutputBuffer();
 
 // Sends everything built since the last send in one FT_Write and empties the buffer.
+// Nothing is sent when nothing was built.
 void FlushOutputBuffer();
 
 // Reads the adapter's whole answer to what was sent since the last read into byInputBuffer

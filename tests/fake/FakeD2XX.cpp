@@ -11,10 +11,42 @@ Adapter adapter;
 
 void Reset() { adapter = Adapter{}; }
 
-void Reply(const Bytes& bytes) { adapter.replies.push_back({bytes}); }
+void Reply(const Bytes& bytes) { adapter.replies.push_back({{bytes}, false}); }
 
 void ReplyInPieces(const std::vector<Bytes>& pieces) {
-  adapter.replies.emplace_back(pieces.begin(), pieces.end());
+  adapter.replies.push_back({std::deque<Bytes>(pieces.begin(), pieces.end()), false});
+}
+
+void ReplyTail(const Bytes& tail) { adapter.replies.push_back({{tail}, true}); }
+
+std::size_t AnswerLength(const Bytes& commands) {
+  std::size_t answer = 0;
+  for (std::size_t i = 0; i < commands.size();) {
+    switch (commands[i]) {
+      case 0x2A: case 0x2E:  // bits in
+        answer += 1;
+        i += 2;
+        break;
+      case 0x3B: case 0x3E: case 0x6B:  // bits or TMS out, with read
+        answer += 1;
+        i += 3;
+        break;
+      case 0x1A: case 0x1B: case 0x4A: case 0x4B: case 0x80: case 0x82: case 0x86:
+        i += 3;
+        break;
+      case 0x8E:
+        i += 2;
+        break;
+      case 0x85: case 0x8A: case 0x8D: case 0x97:
+        i += 1;
+        break;
+      default:  // an unknown opcode is echoed as 0xFA and the opcode
+        answer += 2;
+        i += 1;
+        break;
+    }
+  }
+  return answer;
 }
 
 void Preload(const Bytes& bytes) { adapter.rx.insert(adapter.rx.end(), bytes.begin(), bytes.end()); }
@@ -93,10 +125,19 @@ FT_STATUS FT_Write(FT_HANDLE, void* buffer, DWORD bytesToWrite, DWORD* bytesWrit
   const auto* bytes = static_cast<const std::uint8_t*>(buffer);
   FT_STATUS status = fake::Record("FT_Write", {bytesToWrite}, fake::Bytes(bytes, bytes + bytesToWrite));
   *bytesWritten = status == FT_OK ? bytesToWrite : 0;
-  if (status == FT_OK && !adapter.replies.empty()) {
-    for (fake::Bytes& piece : adapter.replies.front()) adapter.arriving.push_back(piece);
-    adapter.replies.pop_front();
+  if (status != FT_OK) return status;
+  const std::size_t length = fake::AnswerLength(fake::Bytes(bytes, bytes + bytesToWrite));
+  if (adapter.replies.empty()) {
+    if (length > 0) adapter.arriving.push_back(fake::Bytes(length, 0x00));
+    return status;
   }
+  fake::Adapter::Reply& reply = adapter.replies.front();
+  if (reply.padded) {
+    fake::Bytes& tail = reply.pieces.front();
+    if (length > tail.size()) tail.insert(tail.begin(), length - tail.size(), 0x00);
+  }
+  for (fake::Bytes& piece : reply.pieces) adapter.arriving.push_back(piece);
+  adapter.replies.pop_front();
   return status;
 }
 

@@ -1,8 +1,9 @@
 // A scriptable stand-in for the adapter and the time source, for the unit tests.
 //
-// It records every D2XX call and sleep in order, returns scripted statuses, and answers each
-// FT_Write with a scripted reply that reaches the receive queue in scripted pieces, one piece
-// per FT_GetQueueStatus poll. Its clock moves only with sleeps and polls (1 ms a poll).
+// It records every D2XX call and sleep in order and returns scripted statuses. Each FT_Write
+// is answered with a scripted reply that reaches the receive queue in scripted pieces, one
+// piece per FT_GetQueueStatus poll; a write with no script gets an answer of zeros as long as
+// its MPSSE read commands ask for. Its clock moves only with sleeps and polls (1 ms a poll).
 #pragma once
 
 #include <cstdint>
@@ -26,7 +27,11 @@ struct Call {
 struct Adapter {
   DWORD deviceCount = 1;
   std::map<std::string, FT_STATUS> statuses;  // scripted status per operation; FT_OK otherwise
-  std::deque<std::deque<Bytes>> replies;      // per FT_Write: its answer, in pieces
+  struct Reply {
+    std::deque<Bytes> pieces;
+    bool padded;  // the pieces are the tail of an answer of the full length
+  };
+  std::deque<Reply> replies;                  // per FT_Write
   std::deque<Bytes> arriving;                 // pieces not yet in the receive queue
   Bytes rx;                                   // the receive queue
   std::vector<Call> calls;
@@ -41,6 +46,13 @@ void Reset();
 // The next FT_Write is answered with these bytes, arriving in one piece or in the given pieces.
 void Reply(const Bytes& bytes);
 void ReplyInPieces(const std::vector<Bytes>& pieces);
+
+// The next FT_Write is answered in full, ending with these bytes.
+void ReplyTail(const Bytes& tail);
+
+// Reply bytes that these MPSSE commands make the engine queue: one per read command, two for
+// the bad-command echo.
+std::size_t AnswerLength(const Bytes& commands);
 
 // Bytes already waiting in the receive queue.
 void Preload(const Bytes& bytes);

@@ -50,6 +50,8 @@ TEST_F(FTDILibTest, FlushSendsEverythingInOneWriteAndEmptiesTheBuffer) {
   EXPECT_EQ(fake::Writes()[0], Hex("80 18 1B 85 2A 07"));
   EXPECT_EQ(dwNumBytesToSend, 0u);
   EXPECT_EQ(dwNumRepliesOwed, 1u);
+  FlushOutputBuffer();
+  EXPECT_EQ(fake::Writes().size(), 1u);
 
   // A failed write empties the buffer too, and leaves no answer to wait for.
   fake::adapter.statuses["FT_Write"] = FT_IO_ERROR;
