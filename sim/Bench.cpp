@@ -1,0 +1,80 @@
+#include "Bench.h"
+
+#include <thread>
+
+namespace qzsim {
+
+namespace {
+
+// Handles are tokens, never dereferenced; each open gets a new one, so a stale handle
+// never matches the open device.
+constexpr std::uintptr_t kHandleBase = 0x5100000;
+
+std::unique_ptr<Bench>& BenchSlot() {
+  static std::unique_ptr<Bench> bench;
+  return bench;
+}
+
+}  // namespace
+
+VirtualClock::VirtualClock(bool realtime)
+    : realtime_(realtime), start_(std::chrono::steady_clock::now()) {}
+
+std::uint64_t VirtualClock::NowMicros() const {
+  if (!realtime_) return micros_;
+  const auto elapsed = std::chrono::steady_clock::now() - start_;
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count());
+}
+
+void VirtualClock::Sleep(std::uint32_t ms) {
+  if (realtime_) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  } else {
+    micros_ += static_cast<std::uint64_t>(ms) * 1000;
+  }
+}
+
+void VirtualClock::Poll() {
+  if (!realtime_) micros_ += kPollMicros;
+}
+
+Bench::Bench(const BenchConfig& config)
+    : config_(config),
+      target_(config.target, warnings_),
+      emptyConnector_(config.noTargetTdo ? std::make_unique<StuckTdo>(*config.noTargetTdo)
+                                         : nullptr),
+      adapter_(emptyConnector_ ? *emptyConnector_ : static_cast<JtagPins&>(target_), warnings_,
+               config.adapter),
+      clock_(config.realtime) {}
+
+unsigned Bench::Devices() const {
+  if (config_.devices > 0 && adapter_.Unplugged()) return config_.devices - 1;
+  return config_.devices;
+}
+
+void Bench::Trace(const std::string& line) {
+  if (config_.trace) *config_.trace << line << '\n';
+}
+
+FT_HANDLE Bench::Open() {
+  ++opens_;
+  open_ = reinterpret_cast<FT_HANDLE>(kHandleBase + opens_);
+  return *open_;
+}
+
+void Bench::Close() {
+  open_.reset();
+  adapter_.Release();
+  adapter_.Purge();
+}
+
+Bench& CurrentBench() {
+  auto& bench = BenchSlot();
+  if (!bench) bench = std::make_unique<Bench>(BenchConfig{});
+  return *bench;
+}
+
+void ConfigureBench(const BenchConfig& config) { BenchSlot() = std::make_unique<Bench>(config); }
+
+}  // namespace qzsim

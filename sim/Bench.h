@@ -1,0 +1,78 @@
+// The virtual bench behind the D2XX functions and the time source: the adapters on the USB
+// bus, the target on the first one's connector, and the clock they all run on.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <ostream>
+
+#include "D2XX.h"
+#include "JtagPins.h"
+#include "Target.h"
+#include "VirtualAdapter.h"
+#include "Warnings.h"
+
+namespace qzsim {
+
+struct BenchConfig {
+  unsigned devices = 1;
+  TargetConfig target;
+  AdapterFaults adapter;
+  // No target on the connector: TDO stuck at this level.
+  std::optional<bool> noTargetTdo;
+  bool realtime = false;
+  std::ostream* trace = nullptr;  // one line per D2XX call and sleep
+};
+
+// Virtual time, in microseconds, moved only by sleeps and queue polls; or the real clock.
+class VirtualClock {
+ public:
+  // What one USB round trip asking for the queue status costs.
+  static constexpr std::uint64_t kPollMicros = 125;
+
+  explicit VirtualClock(bool realtime);
+  std::uint64_t NowMicros() const;
+  void Sleep(std::uint32_t ms);
+  void Poll();
+
+ private:
+  const bool realtime_;
+  const std::chrono::steady_clock::time_point start_;
+  std::uint64_t micros_ = 0;
+};
+
+class Bench {
+ public:
+  explicit Bench(const BenchConfig& config);
+
+  unsigned Devices() const;
+  Target& Chip() { return target_; }
+  VirtualAdapter& Adapter() { return adapter_; }
+  Warnings& ProtocolWarnings() { return warnings_; }
+  VirtualClock& Clock() { return clock_; }
+  void Trace(const std::string& line);
+
+  // The one open handle, if the first device is open.
+  std::optional<FT_HANDLE> OpenHandle() const { return open_; }
+  FT_HANDLE Open();
+  void Close();
+
+ private:
+  const BenchConfig config_;
+  Warnings warnings_;
+  Target target_;
+  std::unique_ptr<JtagPins> emptyConnector_;
+  VirtualAdapter adapter_;
+  VirtualClock clock_;
+  std::optional<FT_HANDLE> open_;
+  std::uintptr_t opens_ = 0;
+};
+
+// The bench the D2XX functions and the time source act on; a default one until configured.
+Bench& CurrentBench();
+// Replaces the bench by a fresh one: new target, adapter closed, clock at 0.
+void ConfigureBench(const BenchConfig& config);
+
+}  // namespace qzsim

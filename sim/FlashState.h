@@ -1,0 +1,25 @@
+// The target's flash contents as a text file a person can read and diff.
+//
+//   # comment
+//   P 00000: 0102 0304 FFFF FFFF FFFF FFFF FFFF FFFF
+//   X 02000: 1234 FFFF FFFF FFFF FFFF FFFF FFFF FFFF
+//
+// A row is a memory space (P or X), a word address in hexadecimal, a colon, and the words
+// from that address on, in hexadecimal. Saving writes rows of eight words at addresses that
+// are multiples of eight and leaves out rows that are all erased (FFFF); loading also takes
+// rows of one to eight words at any address. Words not named are erased.
+#pragma once
+
+#include <istream>
+#include <ostream>
+#include <string>
+
+#include "FlashModule.h"
+
+namespace qzsim {
+
+void SaveFlashState(const FlashModule& flash, std::ostream& out);
+// Empty on success, else what is wrong and on which line. Rows before the bad one stay loaded.
+std::string LoadFlashState(FlashModule& flash, std::istream& in);
+
+}  // namespace qzsim

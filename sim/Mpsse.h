@@ -1,0 +1,90 @@
+// The adapter chip's MPSSE engine: decodes the command stream of each USB write and drives
+// the JTAG pins and the low GPIO byte. Data and TMS bits go least significant bit first.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "JtagPins.h"
+#include "Warnings.h"
+
+namespace qzsim {
+
+struct ClockSettings {
+  static constexpr double kMasterHz = 60e6;
+
+  std::uint16_t divisor = 0;
+  bool divisorSet = false;  // the engine warns about scans until it is
+  bool divideBy5 = true;
+  // Both are off at mode entry; these record that the host said so.
+  bool adaptiveOffSent = false;
+  bool threePhaseOffSent = false;
+
+  double TckHz() const { return kMasterHz / (divideBy5 ? 5 : 1) / ((1.0 + divisor) * 2); }
+};
+
+class Mpsse {
+ public:
+  // Opcodes it executes.
+  static constexpr std::uint8_t kBitsOutRising = 0x1A;
+  static constexpr std::uint8_t kBitsOutFalling = 0x1B;
+  static constexpr std::uint8_t kBitsInRising = 0x2A;
+  static constexpr std::uint8_t kBitsInFalling = 0x2E;
+  static constexpr std::uint8_t kBitsOutFallingInRising = 0x3B;
+  static constexpr std::uint8_t kBitsOutRisingInFalling = 0x3E;
+  static constexpr std::uint8_t kTmsOutRising = 0x4A;
+  static constexpr std::uint8_t kTmsOutFalling = 0x4B;
+  static constexpr std::uint8_t kTmsOutFallingInRising = 0x6B;
+  static constexpr std::uint8_t kSetLowByte = 0x80;
+  static constexpr std::uint8_t kSetHighByte = 0x82;
+  static constexpr std::uint8_t kLoopbackOff = 0x85;
+  static constexpr std::uint8_t kSetDivisor = 0x86;
+  static constexpr std::uint8_t kDivideBy5Off = 0x8A;
+  static constexpr std::uint8_t kThreePhaseOff = 0x8D;
+  static constexpr std::uint8_t kFreeClocks = 0x8E;
+  static constexpr std::uint8_t kAdaptiveOff = 0x97;
+  static constexpr std::uint8_t kBadCommand = 0xFA;
+
+  // Low byte pins.
+  static constexpr std::uint8_t kTck = 0x01;
+  static constexpr std::uint8_t kTdi = 0x02;
+  static constexpr std::uint8_t kTms = 0x08;
+  static constexpr std::uint8_t kResetLine = 0x10;
+
+  Mpsse(JtagPins& pins, Warnings& warnings);
+
+  // Entering MPSSE mode: every pin an input, clock settings at their defaults.
+  void Enter();
+  // Leaving it: the pins are released.
+  void Leave();
+  // Runs one USB write; the bytes the commands answer are appended to reply.
+  void Run(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& reply);
+
+  const ClockSettings& Clock() const { return clock_; }
+  std::uint8_t LowLevels() const { return lowLevels_; }
+  std::uint8_t LowDirections() const { return lowDirections_; }
+
+ private:
+  enum class Edge : std::uint8_t { Rising, Falling };
+
+  // Bytes the command needs after its opcode; none for an unknown opcode.
+  static int OperandCount(std::uint8_t opcode);
+  void Execute(const std::uint8_t* command, std::vector<std::uint8_t>& reply);
+  void ShiftBits(unsigned count, std::uint8_t data, Edge out, bool drivesTdi, bool read,
+                 std::vector<std::uint8_t>& reply);
+  void ShiftTms(unsigned count, std::uint8_t data, Edge out, bool read,
+                std::vector<std::uint8_t>& reply);
+  bool Clock(Edge out, bool tms, bool tdi);
+  void SetLowByte(std::uint8_t levels, std::uint8_t directions);
+  bool LineLevel(std::uint8_t pin) const;
+
+  JtagPins& pins_;
+  Warnings& warnings_;
+  ClockSettings clock_;
+  std::uint8_t lowLevels_ = 0;
+  std::uint8_t lowDirections_ = 0;
+  std::vector<std::uint8_t> partial_;  // a command cut by the end of a write
+};
+
+}  // namespace qzsim
