@@ -48,7 +48,7 @@ class Bench {
   explicit Bench(const BenchConfig& config);
 
   unsigned Devices() const;
-  Target& Chip() { return target_; }
+  Target& Controller() { return target_; }
   VirtualAdapter& Adapter() { return adapter_; }
   Warnings& ProtocolWarnings() { return warnings_; }
   VirtualClock& Clock() { return clock_; }

@@ -21,7 +21,7 @@ std::ofstream trace;
 
 void SaveState() {
   if (stateFile.empty()) return;
-  qzsim::FlashModule& flash = qzsim::CurrentBench().Chip().Flash();
+  qzsim::FlashModule& flash = qzsim::CurrentBench().Controller().Flash();
   // The target stays powered after the program ends: what it started, it finishes.
   flash.Settle();
   const std::string partial = stateFile + ".partial";
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
   if (!stateFile.empty() && std::filesystem::exists(stateFile)) {
     std::ifstream in(stateFile);
     if (!in) return Fail("cannot read state file " + stateFile);
-    const std::string bad = qzsim::LoadFlashState(qzsim::CurrentBench().Chip().Flash(), in);
+    const std::string bad = qzsim::LoadFlashState(qzsim::CurrentBench().Controller().Flash(), in);
     if (!bad.empty()) return Fail(stateFile + ": " + bad);
   }
   std::atexit(AtExit);

@@ -38,7 +38,7 @@ class Target : public JtagPins {
 
   FlashModule& Flash() { return flash_; }
   const Core& CoreState() const { return core_; }
-  const ChipTap& Chip() const { return chipTap_; }
+  const ChipTap& ChipTapState() const { return chipTap_; }
   const CoreTap& CoreTapState() const { return coreTap_; }
   bool InReset() const { return inReset_; }
 

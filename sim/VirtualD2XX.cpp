@@ -106,7 +106,7 @@ FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
 FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD bytesToRead, DWORD* bytesReturned) {
   Bench& bench = CurrentBench();
   FT_STATUS status = Check(bench, handle);
-  if (status == FT_OK && (buffer == nullptr || bytesReturned == nullptr)) {
+  if (status == FT_OK && (bytesReturned == nullptr || (buffer == nullptr && bytesToRead > 0))) {
     status = FT_INVALID_PARAMETER;
   }
   DWORD returned = 0;
@@ -127,7 +127,7 @@ FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD bytesToWrite, DWORD* by
     status = FT_INVALID_PARAMETER;
   }
   if (status == FT_OK) {
-    bench.Chip().AdvanceTo(bench.Clock().NowMicros());
+    bench.Controller().AdvanceTo(bench.Clock().NowMicros());
     bench.Adapter().Write(std::span(static_cast<const std::uint8_t*>(buffer), bytesToWrite));
     *bytesWritten = bytesToWrite;
   } else if (bytesWritten) {
