@@ -211,8 +211,8 @@ void FlashModule::Launch() {
       return;
     }
   }
-  if (command.code == kCommandProgram && faults_.failure != FlashFailure::None &&
-      !failureFired_ && wordsAccepted_ >= faults_.failAfterWords) {
+  if (command.code == kCommandProgram && faults_.failure != FlashFailure::None && !failureFired_ &&
+      wordsAccepted_ >= faults_.failAfterWords) {
     failureFired_ = true;
     (faults_.failure == FlashFailure::Pviol ? pviol_ : accerr_) = true;
     return;
@@ -228,8 +228,8 @@ void FlashModule::Launch() {
 }
 
 void FlashModule::Start(Command command, std::uint64_t at) {
-  command.doneAt = command.hangs ? std::numeric_limits<std::uint64_t>::max()
-                                 : at + Duration(command.code);
+  command.doneAt =
+      command.hangs ? std::numeric_limits<std::uint64_t>::max() : at + Duration(command.code);
   executing_ = command;
 }
 

@@ -76,22 +76,23 @@ void Mpsse::Run(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& 
 }
 
 void Mpsse::Execute(const std::uint8_t* command, std::vector<std::uint8_t>& reply) {
-  const unsigned count = (command[1] & kBitCountMask) + 1u;
+  // Only clocking commands have a length byte.
+  const auto count = [command] { return (command[1] & kBitCountMask) + 1u; };
   switch (command[0]) {
-    case kBitsOutRising: ShiftBits(count, command[2], Edge::Rising, true, false, reply); break;
-    case kBitsOutFalling: ShiftBits(count, command[2], Edge::Falling, true, false, reply); break;
+    case kBitsOutRising: ShiftBits(count(), command[2], Edge::Rising, true, false, reply); break;
+    case kBitsOutFalling: ShiftBits(count(), command[2], Edge::Falling, true, false, reply); break;
     case kBitsInRising:
-    case kBitsInFalling: ShiftBits(count, 0, Edge::Falling, false, true, reply); break;
+    case kBitsInFalling: ShiftBits(count(), 0, Edge::Falling, false, true, reply); break;
     case kBitsOutFallingInRising:
-      ShiftBits(count, command[2], Edge::Falling, true, true, reply);
+      ShiftBits(count(), command[2], Edge::Falling, true, true, reply);
       break;
     case kBitsOutRisingInFalling:
-      ShiftBits(count, command[2], Edge::Rising, true, true, reply);
+      ShiftBits(count(), command[2], Edge::Rising, true, true, reply);
       break;
-    case kTmsOutRising: ShiftTms(count, command[2], Edge::Rising, false, reply); break;
-    case kTmsOutFalling: ShiftTms(count, command[2], Edge::Falling, false, reply); break;
-    case kTmsOutFallingInRising: ShiftTms(count, command[2], Edge::Falling, true, reply); break;
-    case kFreeClocks: ShiftBits(count, 0, Edge::Falling, false, false, reply); break;
+    case kTmsOutRising: ShiftTms(count(), command[2], Edge::Rising, false, reply); break;
+    case kTmsOutFalling: ShiftTms(count(), command[2], Edge::Falling, false, reply); break;
+    case kTmsOutFallingInRising: ShiftTms(count(), command[2], Edge::Falling, true, reply); break;
+    case kFreeClocks: ShiftBits(count(), 0, Edge::Falling, false, false, reply); break;
     case kSetLowByte: SetLowByte(command[1], command[2]); break;
     case kSetDivisor:
       clock_.divisor = static_cast<std::uint16_t>(command[1] | command[2] << 8);

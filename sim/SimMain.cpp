@@ -35,7 +35,8 @@ void SaveState() {
   }
   std::error_code error;
   std::filesystem::rename(partial, stateFile, error);
-  if (error) std::cerr << "qzflash-sim: cannot replace " << stateFile << ": " << error.message() << '\n';
+  if (error)
+    std::cerr << "qzflash-sim: cannot replace " << stateFile << ": " << error.message() << '\n';
 }
 
 void AtExit() {

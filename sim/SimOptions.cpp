@@ -84,7 +84,11 @@ std::string ParseSimOptions(std::span<const char* const> args, SimOptions& optio
     Handler handle;
   };
   const Option table[] = {
-      {"--help", false, [&](auto, auto) { options.help = true; return std::string(); }},
+      {"--help", false,
+       [&](auto, auto) {
+         options.help = true;
+         return std::string();
+       }},
       {"--variant", true,
        [&](auto name, auto value) {
          std::uint64_t n = 0;

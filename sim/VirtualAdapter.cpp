@@ -6,8 +6,7 @@
 
 namespace qzsim {
 
-VirtualAdapter::VirtualAdapter(JtagPins& connector, Warnings& warnings,
-                               const AdapterFaults& faults)
+VirtualAdapter::VirtualAdapter(JtagPins& connector, Warnings& warnings, const AdapterFaults& faults)
     : faults_(faults), mpsse_(connector, warnings) {}
 
 void VirtualAdapter::Write(std::span<const std::uint8_t> bytes) {

@@ -41,8 +41,7 @@ FT_STATUS Traced(Bench& bench, FT_STATUS status, const char* name, const Args&..
 std::string Out(const DWORD* value) { return value ? std::to_string(*value) : "-"; }
 
 // "write <HEX>" and "read <HEX>"; a failed call adds its status.
-void TraceData(Bench& bench, const char* name, const void* buffer, DWORD count,
-               FT_STATUS status) {
+void TraceData(Bench& bench, const char* name, const void* buffer, DWORD count, FT_STATUS status) {
   const std::string hex = Hex(buffer, count);
   std::string line = std::string(name) + ' ' + hex;
   if (status != FT_OK) line += (hex.empty() ? "status " : " status ") + std::to_string(status);

@@ -46,10 +46,11 @@ TEST(FlashState, RowsOfEightWordsInMapOrder) {
 
 TEST(FlashState, LoadTakesRowsOfAnyLengthAtAnyAddress) {
   FlashModule flash(qzsim::MemoryMapOf(1), {});
-  EXPECT_EQ(Load(flash, "# written by hand\n"
-                        "\n"
-                        "P 12345: 1 22 333 4444\n"
-                        "  X 2000:   beef\n"),
+  EXPECT_EQ(Load(flash,
+                 "# written by hand\n"
+                 "\n"
+                 "P 12345: 1 22 333 4444\n"
+                 "  X 2000:   beef\n"),
             "");
   EXPECT_EQ(flash.Cell(Space::P, 0x12345), 0x0001);
   EXPECT_EQ(flash.Cell(Space::P, 0x12346), 0x0022);

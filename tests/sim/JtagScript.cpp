@@ -103,7 +103,8 @@ JtagScript DebugModeScript() {
 }
 
 int ReadWord(JtagScript& script, bool programMemory, std::uint32_t address) {
-  script.Inject({0xE41C, static_cast<std::uint16_t>(address), static_cast<std::uint16_t>(address >> 16)});
+  script.Inject(
+      {0xE41C, static_cast<std::uint16_t>(address), static_cast<std::uint16_t>(address >> 16)});
   script.Inject({0x81A0});
   script.Inject({static_cast<std::uint16_t>(programMemory ? 0x8068 : 0xF080)});
   script.Inject({0xE77F, 0xD07C, 0xFFFF});
@@ -111,7 +112,8 @@ int ReadWord(JtagScript& script, bool programMemory, std::uint32_t address) {
 }
 
 void WriteWord(JtagScript& script, bool programMemory, std::uint32_t address, std::uint16_t value) {
-  script.Inject({0xE41C, static_cast<std::uint16_t>(address), static_cast<std::uint16_t>(address >> 16)});
+  script.Inject(
+      {0xE41C, static_cast<std::uint16_t>(address), static_cast<std::uint16_t>(address >> 16)});
   script.Inject({0x81A0});
   script.Inject({0xE41C, value, 0x0000});
   script.Inject({0x808C});

@@ -43,7 +43,9 @@ class MpsseTest : public ::testing::Test {
     return reply;
   }
   // Clock set-up and pins: TCK, TDI, TMS and the reset line outputs, TMS high.
-  void SetUp() override { EXPECT_TRUE(Run({0x8A, 0x97, 0x8D, 0x80, 0x18, 0x1B, 0x86, 0x1D, 0x00}).empty()); }
+  void SetUp() override {
+    EXPECT_TRUE(Run({0x8A, 0x97, 0x8D, 0x80, 0x18, 0x1B, 0x86, 0x1D, 0x00}).empty());
+  }
 
   Probe probe;
   qzsim::Warnings warnings;
@@ -87,9 +89,9 @@ TEST_F(MpsseTest, ShortReadsFillTheReplyByteFromTheTop) {
 
 TEST_F(MpsseTest, EveryReadCommandAnswersOneByteInOrder) {
   probe.tdo = true;
-  EXPECT_EQ(Run({0x2A, 0x07, 0x1B, 0x07, 0x00, 0x3B, 0x07, 0x00, 0x6B, 0x06, 0x00, 0x8E, 0x07})
-                .size(),
-            3u);
+  EXPECT_EQ(
+      Run({0x2A, 0x07, 0x1B, 0x07, 0x00, 0x3B, 0x07, 0x00, 0x6B, 0x06, 0x00, 0x8E, 0x07}).size(),
+      3u);
   EXPECT_EQ(probe.falls, 8 + 8 + 8 + 7 + 8);
 }
 

@@ -29,12 +29,12 @@ TEST(SimOptions, DefaultsAreOneAdapterAndVariant1) {
 
 TEST(SimOptions, EveryOptionInBothSpellings) {
   SimOptions options;
-  EXPECT_EQ(Parse({"--variant", "2", "--devices=3", "--state", "flash.txt", "--trace=t.log",
-                   "--realtime", "--no-target", "1", "--stuck-protection", "--pviol-after=6",
-                   "--hang-after", "4", "--late-replies", "3", "--unplug-after=9",
-                   "--bad-word", "X:1ff0"},
-                  options),
-            "");
+  EXPECT_EQ(
+      Parse({"--variant", "2", "--devices=3", "--state", "flash.txt", "--trace=t.log", "--realtime",
+             "--no-target", "1", "--stuck-protection", "--pviol-after=6", "--hang-after", "4",
+             "--late-replies", "3", "--unplug-after=9", "--bad-word", "X:1ff0"},
+            options),
+      "");
   EXPECT_EQ(options.bench.target.variant, 2);
   EXPECT_EQ(options.bench.target.idcode, 0x01F4001Du);
   EXPECT_EQ(options.bench.devices, 3u);
@@ -54,9 +54,9 @@ TEST(SimOptions, EveryOptionInBothSpellings) {
   EXPECT_EQ(flash.badWord->second, 0x1FF0u);
 
   SimOptions other;
-  EXPECT_EQ(Parse({"--idcode", "0x1234567F", "--accerr-after", "0", "--no-target=0", "--help"},
-                  other),
-            "");
+  EXPECT_EQ(
+      Parse({"--idcode", "0x1234567F", "--accerr-after", "0", "--no-target=0", "--help"}, other),
+      "");
   EXPECT_EQ(other.bench.target.idcode, 0x1234567Fu);
   EXPECT_EQ(other.bench.target.variant, 1);
   EXPECT_EQ(other.bench.target.flashFaults.failure, qzsim::FlashFailure::Accerr);
@@ -75,13 +75,17 @@ TEST(SimOptions, BadValuesAreRefusedWithAReason) {
       {{"--idcode", "100000000"}, "--idcode: '100000000' is not a 32-bit hexadecimal value"},
       {{"--no-target", "2"}, "--no-target: '2' is not a number from 0 to 1"},
       {{"--late-replies", "0"}, "--late-replies: '0' is not a number from 1 to 65536"},
-      {{"--unplug-after", "0"}, "--unplug-after: '0' is not a number from 1 to 18446744073709551615"},
+      {{"--unplug-after", "0"},
+       "--unplug-after: '0' is not a number from 1 to 18446744073709551615"},
       {{"--hang-after", "1x"}, "--hang-after: '1x' is not a number from 0 to 18446744073709551615"},
-      {{"--pviol-after", "1", "--accerr-after", "2"}, "--pviol-after and --accerr-after exclude each other"},
-      {{"--bad-word", "P:30000"}, "--bad-word: 'P:30000' is not P:ADDR or X:ADDR of a flash word of variant 1"},
+      {{"--pviol-after", "1", "--accerr-after", "2"},
+       "--pviol-after and --accerr-after exclude each other"},
+      {{"--bad-word", "P:30000"},
+       "--bad-word: 'P:30000' is not P:ADDR or X:ADDR of a flash word of variant 1"},
       {{"--variant", "2", "--bad-word", "X:2000"},
        "--bad-word: 'X:2000' is not P:ADDR or X:ADDR of a flash word of variant 2"},
-      {{"--bad-word", "Y:0"}, "--bad-word: 'Y:0' is not P:ADDR or X:ADDR of a flash word of variant 1"},
+      {{"--bad-word", "Y:0"},
+       "--bad-word: 'Y:0' is not P:ADDR or X:ADDR of a flash word of variant 1"},
       {{"--realtime=1"}, "--realtime takes no value"},
       {{"--frobnicate"}, "unknown option '--frobnicate'"},
       {{"state.txt"}, "unknown option 'state.txt'"},

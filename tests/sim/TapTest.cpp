@@ -15,9 +15,9 @@ using qzsim::TapState;
 using S = TapState;
 
 constexpr S kAllStates[] = {
-    S::TestLogicReset, S::RunTestIdle, S::SelectDrScan, S::CaptureDr, S::ShiftDr, S::Exit1Dr,
-    S::PauseDr,        S::Exit2Dr,     S::UpdateDr,     S::SelectIrScan, S::CaptureIr,
-    S::ShiftIr,        S::Exit1Ir,     S::PauseIr,      S::Exit2Ir,   S::UpdateIr,
+    S::TestLogicReset, S::RunTestIdle, S::SelectDrScan, S::CaptureDr,    S::ShiftDr,   S::Exit1Dr,
+    S::PauseDr,        S::Exit2Dr,     S::UpdateDr,     S::SelectIrScan, S::CaptureIr, S::ShiftIr,
+    S::Exit1Ir,        S::PauseIr,     S::Exit2Ir,      S::UpdateIr,
 };
 
 void ExpectWalk(S from, const std::vector<std::pair<int, S>>& steps) {
@@ -39,21 +39,37 @@ TEST(TapController, FiveClocksWithTmsHighResetFromEveryState) {
 }
 
 TEST(TapController, InstructionPathWithPause) {
-  ExpectWalk(S::RunTestIdle, {{1, S::SelectDrScan}, {1, S::SelectIrScan}, {0, S::CaptureIr},
-                              {0, S::ShiftIr},      {0, S::ShiftIr},      {1, S::Exit1Ir},
-                              {0, S::PauseIr},      {0, S::PauseIr},      {1, S::Exit2Ir},
-                              {0, S::ShiftIr},      {1, S::Exit1Ir},      {1, S::UpdateIr},
+  ExpectWalk(S::RunTestIdle, {{1, S::SelectDrScan},
+                              {1, S::SelectIrScan},
+                              {0, S::CaptureIr},
+                              {0, S::ShiftIr},
+                              {0, S::ShiftIr},
+                              {1, S::Exit1Ir},
+                              {0, S::PauseIr},
+                              {0, S::PauseIr},
+                              {1, S::Exit2Ir},
+                              {0, S::ShiftIr},
+                              {1, S::Exit1Ir},
+                              {1, S::UpdateIr},
                               {0, S::RunTestIdle}});
-  ExpectWalk(S::CaptureIr, {{1, S::Exit1Ir}, {0, S::PauseIr}, {1, S::Exit2Ir}, {1, S::UpdateIr},
-                            {1, S::SelectDrScan}});
+  ExpectWalk(
+      S::CaptureIr,
+      {{1, S::Exit1Ir}, {0, S::PauseIr}, {1, S::Exit2Ir}, {1, S::UpdateIr}, {1, S::SelectDrScan}});
   ExpectWalk(S::SelectIrScan, {{1, S::TestLogicReset}});
 }
 
 TEST(TapController, DataPathWithPause) {
-  ExpectWalk(S::RunTestIdle, {{1, S::SelectDrScan}, {0, S::CaptureDr}, {0, S::ShiftDr},
-                              {0, S::ShiftDr},      {1, S::Exit1Dr},   {0, S::PauseDr},
-                              {1, S::Exit2Dr},      {0, S::ShiftDr},   {1, S::Exit1Dr},
-                              {1, S::UpdateDr},     {1, S::SelectDrScan}});
+  ExpectWalk(S::RunTestIdle, {{1, S::SelectDrScan},
+                              {0, S::CaptureDr},
+                              {0, S::ShiftDr},
+                              {0, S::ShiftDr},
+                              {1, S::Exit1Dr},
+                              {0, S::PauseDr},
+                              {1, S::Exit2Dr},
+                              {0, S::ShiftDr},
+                              {1, S::Exit1Dr},
+                              {1, S::UpdateDr},
+                              {1, S::SelectDrScan}});
   ExpectWalk(S::CaptureDr, {{1, S::Exit1Dr}, {1, S::UpdateDr}, {0, S::RunTestIdle}});
   ExpectWalk(S::Exit2Dr, {{1, S::UpdateDr}});
 }
@@ -110,9 +126,9 @@ TEST(Tap, DataScanThroughPauseDeliversExactlyTheShiftedBits) {
   ASSERT_EQ(tap.State(), S::ShiftDr);
   // Five bits, pause, seven more.
   std::uint64_t out = ShiftBits(tap, 0x1B, 5);  // ends in Exit1-DR
-  Clock(tap, 0, 0);                              // Pause-DR
-  Clock(tap, 1, 0);                              // Exit2-DR
-  Clock(tap, 0, 0);                              // Shift-DR
+  Clock(tap, 0, 0);                             // Pause-DR
+  Clock(tap, 1, 0);                             // Exit2-DR
+  Clock(tap, 0, 0);                             // Shift-DR
   out |= ShiftBits(tap, 0x5F, 7) << 5;
   EXPECT_EQ(out, 0xABCu);
   EXPECT_TRUE(tap.updates.empty());
