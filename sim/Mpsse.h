@@ -62,7 +62,6 @@ class Mpsse {
   void Run(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& reply);
 
   const ClockSettings& Clock() const { return clock_; }
-  std::uint8_t LowLevels() const { return lowLevels_; }
   std::uint8_t LowDirections() const { return lowDirections_; }
 
  private:

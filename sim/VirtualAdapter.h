@@ -31,7 +31,6 @@ class VirtualAdapter {
   void Write(std::span<const std::uint8_t> bytes);
   // One poll of the receive queue; late answer bytes come in here.
   std::size_t Poll();
-  std::size_t Queued() const { return received_.size(); }
   // Takes up to `count` queued bytes.
   std::vector<std::uint8_t> Read(std::size_t count);
   // Empties both directions.
@@ -40,9 +39,6 @@ class VirtualAdapter {
   bool SetBitMode(std::uint8_t mode);
   // The device is closed or unplugged: its pins float.
   void Release();
-
-  const Mpsse& Engine() const { return mpsse_; }
-  bool InMpsseMode() const { return mpsseMode_; }
 
  private:
   const AdapterFaults faults_;
