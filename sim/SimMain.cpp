@@ -40,6 +40,7 @@ void SaveState() {
 }
 
 void AtExit() {
+  // The dialogue's last lines come before the summary on a shared terminal.
   std::fflush(stdout);
   SaveState();
   if (trace.is_open()) trace.close();
