@@ -9,6 +9,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "AsmLib.h"
+#include "FTDILib.h"
 #include "QZFlashShared.h"
 
 std::int32_t LineCount = 0;
@@ -220,4 +222,120 @@ int HeaderTrad() {
     return 1;
   std::puts(WrongFormatMessage);
   return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Per-record work of the passes
+
+namespace {
+
+// What an S3 record's address selects.
+enum class Region { ProgramFlash, BootFlash, DataFlash, Outside, Rejected };
+
+constexpr int SpaceP = 0;  // address byte 0 of a P-memory record
+constexpr int SpaceX = 2;  // address byte 0 of an X-memory record
+constexpr int BootRegion = 2;
+
+Region SelectRegion() {
+  if (AddressS3[0] == SpaceX) return Region::DataFlash;
+  if (AddressS3[0] != SpaceP) return Region::Rejected;
+  if (AddressS3[1] < BootRegion) return Region::ProgramFlash;
+  return AddressS3[1] == BootRegion ? Region::BootFlash : Region::Outside;
+}
+
+std::int32_t RecordAddress() { return AddressS3[1] * 65536 + AddressS3[2] * 256 + AddressS3[3]; }
+
+int RecordWords() { return (FullByteCountInt - 5) / 2; }
+
+void RejectRecord() {
+  std::puts(" Wrong SRecord format or file");
+  ErrorFlag = 1;
+}
+
+// Type digit of records the passes act on; any other was rejected.
+bool DispatchCommon() {
+  switch (RecordType[1]) {
+    case '0':
+      HeaderFlag = HeaderTrad();
+      return false;
+    case '7':
+      return false;
+    case '3':
+      return true;
+    default:
+      RejectRecord();
+      return false;
+  }
+}
+
+// The previous flash command failed: this word is not written.
+bool FlashFailed() {
+  if (ACCERR == 0 && PVIOL == 0) return false;
+  std::puts(" Writing error");
+  ErrorFlag = 1;
+  return true;
+}
+
+}  // namespace
+
+void WriteSRecordData() {
+  if (!DispatchCommon()) return;
+  const Region region = SelectRegion();
+  if (region == Region::Rejected) {
+    RejectRecord();
+    return;
+  }
+  // Nothing is written from a file whose header was not accepted.
+  if (region == Region::Outside || FullByteCountInt <= 6 || HeaderFlag != 1) return;
+  const std::int32_t address = RecordAddress();
+  const int words = RecordWords();
+  if (region == Region::ProgramFlash) {
+    for (int k = 0; k < words; k += 2) {
+      if (FlashFailed()) continue;
+      // An odd last word goes alone: pairing it would program the word after the record.
+      if (k + 1 < words)
+        WriteProgramFlash(address + k, SRecordData[k], address + k + 1, SRecordData[k + 1]);
+      else
+        WriteBootFlash(address + k, SRecordData[k]);
+    }
+    return;
+  }
+  for (int k = 0; k < words; ++k) {
+    if (FlashFailed()) continue;
+    if (region == Region::BootFlash)
+      WriteBootFlash(address + k, SRecordData[k]);
+    else
+      WriteDataFlash(address + k, SRecordData[k]);
+  }
+}
+
+// The memory checksum covers the same bytes as the record's own: byte count, address, data.
+void ReadSRecordData() {
+  if (!DispatchCommon()) return;
+  const Region region = SelectRegion();
+  if (region == Region::Rejected) {
+    RejectRecord();
+    return;
+  }
+  std::int32_t sum = FullByteCountInt + AddressS3[0] + AddressS3[1] + AddressS3[2] + AddressS3[3];
+  if (region == Region::Outside) {
+    CheckSumMemory = sum;
+    return;
+  }
+  // Records low in X memory (third address byte up to 0x0F) are taken as matching unread.
+  if (region == Region::DataFlash && AddressS3[2] <= 0x0F) {
+    CheckSumMemory = CheckSum;
+    return;
+  }
+  if (FullByteCountInt > 6) {
+    const std::int32_t address = RecordAddress();
+    for (int k = 0; k < RecordWords(); ++k) {
+      if (region == Region::DataFlash)
+        ReadXFlash(address + k);
+      else
+        ReadPFlash(address + k);
+      sum += (DataRead & 0xFF) + ((DataRead >> 8) & 0xFF);
+    }
+  }
+  CheckSumMemory = ~sum & 0xFF;
 }
