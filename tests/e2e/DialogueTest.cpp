@@ -1,14 +1,12 @@
 // The operator dialogue of the real program on a machine without an adapter.
 #include <gtest/gtest.h>
 
+#include "Console.h"
 #include "Run.h"
 
 namespace {
 
-const std::string Banner =
-    "*********************************************\n"
-    "        Welcome to QZFlash V1.02\n"
-    "*********************************************\n";
+using namespace console;
 
 const std::string NoAdapter =
     " Checking for QZ devices...\n"
@@ -21,15 +19,6 @@ const std::string NoAdapter =
     " Configuration of the port is done.\n"
     "\n Wrong aim... \n";
 
-const std::string OperationMenu =
-    "\n*************************************************\n"
-    "\n Choose the operation you would like to do...\n"
-    " 1 - Complete programming of the flash\n"
-    " 2 - Full erasing of the flash\n"
-    " 3 - Verifying the flash\n";
-
-const std::string Goodbye = "\n Goodbye ! \n Press <Enter> to continue\n";
-
 class DialogueTest : public ::testing::Test {
  protected:
   ScratchFolder folder;
@@ -38,7 +27,7 @@ class DialogueTest : public ::testing::Test {
 
 TEST_F(DialogueTest, FullEraseOnAnUnknownTargetEndsAtOnce) {
   const RunResult run = RunWith("2\n\n");
-  EXPECT_EQ(run.out, Banner + NoAdapter + OperationMenu + "\n You asked for number : 2\n" + "\n Wrong aim !\n" + Goodbye);
+  EXPECT_EQ(run.out, Banner + NoAdapter + OperationMenu + Asked(2) + "\n Wrong aim !\n" + Goodbye);
   EXPECT_EQ(run.status, 0);
 }
 
@@ -51,7 +40,7 @@ TEST_F(DialogueTest, MenuAnswersAreReadInNineCharacterPieces) {
   for (const Case& c : {Case{"0\n4\nx\n\n-1\n2abc\n", 2}, Case{"   3\n", 3}, Case{"12345678901\n", 1},
                         Case{"+2\n", 2}}) {
     const RunResult run = RunWith(c.input);
-    const std::string asked = "\n You asked for number : " + std::to_string(c.taken) + "\n";
+    const std::string asked = Asked(c.taken);
     EXPECT_EQ(run.out.substr(0, Banner.size() + NoAdapter.size() + OperationMenu.size() + asked.size()),
               Banner + NoAdapter + OperationMenu + asked)
         << c.input;
@@ -69,8 +58,8 @@ TEST_F(DialogueTest, TheFolderIsListedSortedAndAnyEntryCanBeChosen) {
   for (int i = 0; i < 21; ++i)
     listing += "\n " + std::to_string(i + 4) + " -> 'image" + (i < 10 ? "0" : "") + std::to_string(i) + ".s19'\n";
   listing += "\n 25 -> 'sub'\n";
-  EXPECT_EQ(run.out, Banner + NoAdapter + OperationMenu + "\n You asked for number : 3\n" +
-                         "\n*************************************************\n" +
+  EXPECT_EQ(run.out, Banner + NoAdapter + OperationMenu + Asked(3) +
+                         Separator +
                          "\n Choose the file you want to use...\n" + listing + "\n Choosen File : sub\n" +
                          "\n Wrong aim !\n" + Goodbye);
   EXPECT_EQ(run.status, 0);
