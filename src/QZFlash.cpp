@@ -142,6 +142,28 @@ void EndOfFileReached() {
 
 bool IsEndRecord() { return RecordType[1] == '7'; }
 
+// Starts a pass at the first line of ChoosenFile.
+Progress StartPass() {
+  HeaderFlag = 0;
+  ErrorFlag = 0;
+  CheckSum = 0;
+  SRecordDataSize = 0;
+  LineCount = 0;
+  MoveSize = 0;
+  CountSRecordline();
+  return Progress{};
+}
+
+// A pass ends after its end record, or early after a line that failed or was refused; only
+// the first is a pass over the whole file.
+enum class PassState { Going, Complete, Stopped };
+
+PassState AfterLine(bool endRecord, bool lineFailed) {
+  const bool refused = HeaderFlag != 1 || lineFailed || ErrorFlag == 1;
+  if (!endRecord && !refused) return PassState::Going;
+  return endRecord && !refused ? PassState::Complete : PassState::Stopped;
+}
+
 void ChooseFile() {
   std::puts(Separator);
   std::puts("\n Choose the file you want to use...");
@@ -446,20 +468,14 @@ void WriteDataFlash(std::int32_t address, int word) { ProgramWords(BankX, false,
 
 void WriteMemory() {
   ResetFlashFlags();
-  HeaderFlag = 0;
-  ErrorFlag = 0;
-  CheckSum = 0;
-  SRecordDataSize = 0;
-  LineCount = 0;
-  MoveSize = 0;
-  CountSRecordline();
-  Progress progress;
+  Progress progress = StartPass();
   LoadFlashClock();
 
-  bool complete = false;
-  for (;;) {
+  PassState state = PassState::Going;
+  while (state == PassState::Going) {
     if (!ReadSRecordline()) {
       EndOfFileReached();
+      state = PassState::Stopped;
       break;
     }
     --progress.countdown;
@@ -474,8 +490,7 @@ void WriteMemory() {
       ErrorFlag = 1;
     }
     progress.Step();
-    if (accepted && IsEndRecord() && HeaderFlag == 1 && checksumRight && ErrorFlag == 0) complete = true;
-    if ((accepted && IsEndRecord()) || HeaderFlag != 1 || !checksumRight || ErrorFlag == 1) break;
+    state = AfterLine(accepted && IsEndRecord(), !checksumRight);
   }
   PollFMUSTAT(StatusCCIF, CCIF);
   // No later word was there to notice that the last command failed.
@@ -483,27 +498,18 @@ void WriteMemory() {
     std::puts(" Writing error");
     ErrorFlag = 1;
   }
-  if (!complete) ErrorFlag = 1;
+  if (state != PassState::Complete) ErrorFlag = 1;
 }
 
 int VerifyMemory() {
-  ErrorFlag = 0;
-  CheckSum = 0;
-  SRecordDataSize = 0;
-  LineCount = 0;
-  MoveSize = 0;
-  HeaderFlag = 0;
-  CountSRecordline();
-  Progress progress;
-
-  bool mismatch = false;
-  bool complete = false;
-  for (;;) {
+  Progress progress = StartPass();
+  PassState state = PassState::Going;
+  while (state == PassState::Going) {
     CheckSumMemory = 0;
     --progress.countdown;
     if (!ReadSRecordline()) {
       EndOfFileReached();
-      break;
+      return 0;
     }
     const bool accepted = SRecordLineDecode();
     if (accepted) {
@@ -512,14 +518,12 @@ int VerifyMemory() {
       std::puts(" Wrong SRecord format or file");
       ErrorFlag = 1;
     }
-    if (accepted && RecordType[1] == '3' && CheckSum != CheckSumMemory) {
+    const bool mismatch = accepted && RecordType[1] == '3' && CheckSum != CheckSumMemory;
+    if (mismatch)
       std::printf("\n CheckSum = 0x%x and CheckSumMemory = 0x%x\n", static_cast<unsigned>(CheckSum),
                   static_cast<unsigned>(CheckSumMemory));
-      mismatch = true;
-    }
     progress.Step();
-    if (accepted && IsEndRecord() && HeaderFlag == 1 && ErrorFlag == 0 && !mismatch) complete = true;
-    if ((accepted && IsEndRecord()) || HeaderFlag != 1 || mismatch || ErrorFlag == 1) break;
+    state = AfterLine(accepted && IsEndRecord(), mismatch);
   }
-  return complete ? 1 : 0;
+  return state == PassState::Complete ? 1 : 0;
 }
