@@ -53,6 +53,17 @@ unsigned Bench::Devices() const {
   return config_.devices;
 }
 
+std::string Bench::StatsSummary() const {
+  const std::uint64_t micros = clock_.NowMicros();
+  std::string millis = std::to_string(micros / 1000 % 1000);
+  millis.insert(0, 3 - millis.size(), '0');
+  return std::string("stats: ") + (config_.realtime ? "real " : "virtual ") +
+         std::to_string(micros / 1'000'000) + '.' + millis + " s, sleeps " +
+         std::to_string(stats_.sleepMs) + " ms, writes " + std::to_string(stats_.writes) + " (" +
+         std::to_string(stats_.bytesWritten) + " bytes), reads " + std::to_string(stats_.reads) +
+         " (" + std::to_string(stats_.bytesRead) + " bytes)";
+}
+
 void Bench::Trace(const std::string& line) {
   if (config_.trace) *config_.trace << line << '\n';
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <string>
 
 #include "D2XX.h"
 #include "JtagPins.h"
@@ -24,6 +25,15 @@ struct BenchConfig {
   std::optional<bool> noTargetTdo;
   bool realtime = false;
   std::ostream* trace = nullptr;  // one line per D2XX call and sleep
+};
+
+// What went through the D2XX functions and the time source.
+struct BenchStats {
+  std::uint64_t writes = 0;        // FT_Write calls, failed ones included
+  std::uint64_t bytesWritten = 0;  // bytes they took
+  std::uint64_t reads = 0;         // FT_Read calls, failed ones included
+  std::uint64_t bytesRead = 0;     // bytes they returned
+  std::uint64_t sleepMs = 0;       // SleepMs arguments added up
 };
 
 // Virtual time, in microseconds, moved only by sleeps and queue polls; or the real clock.
@@ -52,6 +62,10 @@ class Bench {
   VirtualAdapter& Adapter() { return adapter_; }
   Warnings& ProtocolWarnings() { return warnings_; }
   VirtualClock& Clock() { return clock_; }
+  BenchStats& Stats() { return stats_; }
+  // "stats: virtual 1.234 s, sleeps 1200 ms, writes 5 (80 bytes), reads 4 (16 bytes)";
+  // "real" instead of "virtual" on the real clock.
+  std::string StatsSummary() const;
   void Trace(const std::string& line);
 
   // The one open handle, if the first device is open.
@@ -66,6 +80,7 @@ class Bench {
   std::unique_ptr<JtagPins> emptyConnector_;
   VirtualAdapter adapter_;
   VirtualClock clock_;
+  BenchStats stats_;
   std::optional<FT_HANDLE> open_;
   std::uintptr_t opens_ = 0;
 };

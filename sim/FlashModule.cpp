@@ -205,11 +205,22 @@ void FlashModule::Launch() {
   }
   Command command{command_, latches_, latchCount_, 0, false};
   AbortSequence();
+  const bool erase = command.code == kCommandEraseBlock;
+  // Protected erases count too, so N names the N-th erase the host launched.
+  if (erase) ++erasesLaunched_;
   for (unsigned i = 0; i < command.count; ++i) {
     if (Protected(command.latches[i])) {
       pviol_ = true;
       return;
     }
+  }
+  if (erase && faults_.erasePviolAt == erasesLaunched_) {
+    pviol_ = true;
+    return;
+  }
+  if (erase && faults_.eraseAccerrAt == erasesLaunched_) {
+    accerr_ = true;
+    return;
   }
   if (command.code == kCommandProgram && faults_.failure != FlashFailure::None && !failureFired_ &&
       wordsAccepted_ >= faults_.failAfterWords) {

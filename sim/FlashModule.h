@@ -20,6 +20,10 @@ struct FlashFaults {
   // The first program command launched once this many words have been accepted fails.
   FlashFailure failure = FlashFailure::None;
   std::uint64_t failAfterWords = 0;
+  // The erase command launched as the N-th since power-up (1 for the first) fails with that
+  // flag and is not executed.
+  std::optional<std::uint64_t> erasePviolAt;
+  std::optional<std::uint64_t> eraseAccerrAt;
   // The command launched once this many commands have been accepted never completes.
   std::optional<std::uint64_t> hangAfterCommands;
   // The core reads this flash word with bit 0 flipped; the cell itself is right.
@@ -126,6 +130,7 @@ class FlashModule {
 
   std::uint64_t commandsAccepted_ = 0;
   std::uint64_t wordsAccepted_ = 0;
+  std::uint64_t erasesLaunched_ = 0;
   bool failureFired_ = false;
 };
 

@@ -18,6 +18,7 @@ constexpr int kBadUsage = 2;
 // What the exit handler needs; the program proper ends through exit().
 std::string stateFile;
 std::ofstream trace;
+bool stats = false;
 
 void SaveState() {
   if (stateFile.empty()) return;
@@ -46,6 +47,7 @@ void AtExit() {
   if (trace.is_open()) trace.close();
   const std::string summary = qzsim::CurrentBench().ProtocolWarnings().Summary();
   if (!summary.empty()) std::cerr << "qzflash-sim: " << summary << '\n';
+  if (stats) std::cerr << "qzflash-sim: " << qzsim::CurrentBench().StatsSummary() << '\n';
 }
 
 int Fail(const std::string& message) {
@@ -71,6 +73,7 @@ int main(int argc, char** argv) {
   }
   qzsim::ConfigureBench(options.bench);
   stateFile = options.stateFile;
+  stats = options.stats;
   if (!stateFile.empty() && std::filesystem::exists(stateFile)) {
     std::ifstream in(stateFile);
     if (!in) return Fail("cannot read state file " + stateFile);

@@ -29,6 +29,7 @@ const char kUsage[] =
     "                       exit (text rows 'P 00000: 0102 FFFF ...', see sim/README.md)\n"
     "  --trace FILE         one line per D2XX call and sleep, in call order\n"
     "  --realtime           real sleeps and a real clock instead of the virtual clock\n"
+    "  --stats              at exit, one line of counts on standard error (below)\n"
     "\n"
     "Faults:\n"
     "  --no-target 0|1      nothing on the JTAG connector: TDO stuck at 0 or 1\n"
@@ -36,6 +37,9 @@ const char kUsage[] =
     "  --pviol-after N      the first program command launched after N words have been\n"
     "                       programmed fails with PVIOL (0: the first program command)\n"
     "  --accerr-after N     the same, failing with ACCERR\n"
+    "  --erase-pviol N      the N-th block erase launched (1: the first; protected ones\n"
+    "                       count too) fails with PVIOL and erases nothing\n"
+    "  --erase-accerr N     the same, failing with ACCERR\n"
     "  --hang-after N       the flash command launched after N accepted commands (erases\n"
     "                       and programs alike) never completes; 0: the first\n"
     "  --late-replies N     answers reach the receive queue N bytes per queue-status poll\n"
@@ -48,6 +52,9 @@ const char kUsage[] =
     "\n"
     "At exit, when the target saw protocol warnings, one line on standard error:\n"
     "  qzflash-sim: protocol warnings: N (kind n, ...)\n"
+    "and then, with --stats:\n"
+    "  qzflash-sim: stats: virtual S.mmm s, sleeps MS ms, writes W (B bytes), reads R (B bytes)\n"
+    "('real' instead of 'virtual' with --realtime).\n"
     "Bad options exit with status 2.\n";
 
 bool ParseUnsigned(std::string_view text, int base, std::uint64_t& value) {
@@ -135,6 +142,11 @@ std::string ParseSimOptions(std::span<const char* const> args, SimOptions& optio
          bench.noTargetTdo = n != 0;
          return error;
        }},
+      {"--stats", false,
+       [&](auto, auto) {
+         options.stats = true;
+         return std::string();
+       }},
       {"--stuck-protection", false,
        [&](auto, auto) {
          flash.protectionStuck = true;
@@ -151,6 +163,20 @@ std::string ParseSimOptions(std::span<const char* const> args, SimOptions& optio
          ++failures;
          flash.failure = FlashFailure::Accerr;
          return Count(name, value, 0, kAny, flash.failAfterWords);
+       }},
+      {"--erase-pviol", true,
+       [&](auto name, auto value) {
+         std::uint64_t n = 0;
+         auto error = Count(name, value, 1, kAny, n);
+         flash.erasePviolAt = n;
+         return error;
+       }},
+      {"--erase-accerr", true,
+       [&](auto name, auto value) {
+         std::uint64_t n = 0;
+         auto error = Count(name, value, 1, kAny, n);
+         flash.eraseAccerrAt = n;
+         return error;
        }},
       {"--hang-after", true,
        [&](auto name, auto value) {
@@ -208,6 +234,9 @@ std::string ParseSimOptions(std::span<const char* const> args, SimOptions& optio
   }
 
   if (failures > 1) return "--pviol-after and --accerr-after exclude each other";
+  if (flash.erasePviolAt && flash.erasePviolAt == flash.eraseAccerrAt) {
+    return "--erase-pviol and --erase-accerr name the same erase";
+  }
   const int variant = bench.target.variant;
   bench.target.idcode = idcode ? *idcode : variant == 2 ? kIdcodeVariant2 : kIdcodeVariant1;
   if (badWord) {

@@ -12,6 +12,7 @@ struct SimOptions {
   BenchConfig bench;  // everything but the trace stream
   std::string stateFile;
   std::string traceFile;
+  bool stats = false;  // print the stats line at exit
   bool help = false;
 };
 

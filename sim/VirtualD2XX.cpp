@@ -115,6 +115,8 @@ FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD bytesToRead, DWORD* byte
     returned = static_cast<DWORD>(bytes.size());
   }
   if (bytesReturned) *bytesReturned = returned;
+  ++bench.Stats().reads;
+  bench.Stats().bytesRead += returned;
   TraceData(bench, "read", buffer, returned, status);
   return status;
 }
@@ -129,9 +131,11 @@ FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD bytesToWrite, DWORD* by
     bench.Controller().AdvanceTo(bench.Clock().NowMicros());
     bench.Adapter().Write(std::span(static_cast<const std::uint8_t*>(buffer), bytesToWrite));
     *bytesWritten = bytesToWrite;
+    bench.Stats().bytesWritten += bytesToWrite;
   } else if (bytesWritten) {
     *bytesWritten = 0;
   }
+  ++bench.Stats().writes;
   TraceData(bench, "write", buffer, bytesToWrite, status);
   return status;
 }
@@ -187,6 +191,7 @@ FT_STATUS FT_Close(FT_HANDLE handle) {
 void SleepMs(std::uint32_t ms) {
   Bench& bench = CurrentBench();
   bench.Trace("sleep " + std::to_string(ms));
+  bench.Stats().sleepMs += ms;
   bench.Clock().Sleep(ms);
 }
 

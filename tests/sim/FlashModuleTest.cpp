@@ -474,6 +474,71 @@ TEST_F(Flash, InjectedFailureHitsTheFirstProgramCommandPastTheWordCount) {
   }
 }
 
+TEST_F(Flash, InjectedEraseFailureHitsTheNthEraseOnce) {
+  for (auto failure : {qzsim::FlashFailure::Pviol, qzsim::FlashFailure::Accerr}) {
+    const std::uint16_t flag = failure == qzsim::FlashFailure::Pviol ? 0x20 : 0x10;
+    FlashFaults faults;
+    (failure == qzsim::FlashFailure::Pviol ? faults.erasePviolAt : faults.eraseAccerrAt) = 2;
+    Make(1, faults);
+    Ready(0);
+    Program(Space::P, 0x00010, 0x0000);
+    Program(Space::P, 0x10010, 0x0000);
+    Wait(2000);
+    Erase(Space::P, 0x00000);  // programs are not counted
+    Wait(20000);
+    EXPECT_EQ(Status(), 0x00C0);
+    EXPECT_EQ(Cell(Space::P, 0x00010), 0xFFFF);
+    Erase(Space::P, 0x10000);
+    EXPECT_EQ(Status(), 0x00C0 | flag) << "refused at launch, nothing in progress";
+    Wait(20000);
+    EXPECT_EQ(Cell(Space::P, 0x10010), 0x0000) << "the failed erase is not executed";
+    Set(kFmustat, flag);
+    Erase(Space::P, 0x10000);
+    Wait(20000);
+    EXPECT_EQ(Status(), 0x00C0) << "the fault strikes once";
+    EXPECT_EQ(Cell(Space::P, 0x10010), 0xFFFF);
+  }
+}
+
+TEST_F(Flash, ProtectedErasesCountTowardTheInjectedEraseFailure) {
+  FlashFaults faults;
+  faults.erasePviolAt = 2;
+  faults.eraseAccerrAt = 3;
+  Make(1, faults);
+  Set(kFmclkd, 0x52);
+  Erase(Space::P, 0x00000);
+  EXPECT_EQ(Status(), 0x00E0) << "first erase: protected";
+  Set(kFmustat, 0x20);
+  Set(kFmprot, 0);
+  Erase(Space::P, 0x00000);
+  EXPECT_EQ(Status(), 0x00E0) << "second erase: injected PVIOL";
+  Set(kFmustat, 0x20);
+  flash->Reset();
+  Set(kFmclkd, 0x52);
+  Set(kFmprot, 0);
+  Erase(Space::P, 0x00000);
+  EXPECT_EQ(Status(), 0x00D0) << "third erase: injected ACCERR; a reset does not restart the count";
+  Set(kFmustat, 0x10);
+  Erase(Space::P, 0x00000);
+  EXPECT_EQ(Status(), 0x0080);
+}
+
+TEST_F(Flash, FailedEraseIsNotAnAcceptedCommand) {
+  FlashFaults faults;
+  faults.eraseAccerrAt = 1;
+  faults.hangAfterCommands = 1;
+  Make(1, faults);
+  Ready(0);
+  Erase(Space::P, 0x00000);
+  Set(kFmustat, 0x10);
+  Erase(Space::P, 0x00000);
+  Wait(20000);
+  EXPECT_EQ(Status(), 0x00C0) << "the first accepted command completes";
+  Program(Space::P, 0x0010, 0x0000);
+  Wait(60'000'000);
+  EXPECT_EQ(Status(), 0x0080) << "the second accepted command hangs";
+}
+
 TEST_F(Flash, HungCommandKeepsCcifLowAndBlocksTheBuffer) {
   FlashFaults faults;
   faults.hangAfterCommands = 1;

@@ -24,6 +24,9 @@ TEST(SimOptions, DefaultsAreOneAdapterAndVariant1) {
   EXPECT_EQ(options.bench.adapter.lateReplyBytes, 0u);
   EXPECT_FALSE(options.bench.adapter.unplugAfterWrites.has_value());
   EXPECT_EQ(options.bench.target.flashFaults.failure, qzsim::FlashFailure::None);
+  EXPECT_FALSE(options.bench.target.flashFaults.erasePviolAt.has_value());
+  EXPECT_FALSE(options.bench.target.flashFaults.eraseAccerrAt.has_value());
+  EXPECT_FALSE(options.stats);
   EXPECT_FALSE(options.help);
 }
 
@@ -32,7 +35,8 @@ TEST(SimOptions, EveryOptionInBothSpellings) {
   EXPECT_EQ(
       Parse({"--variant", "2", "--devices=3", "--state", "flash.txt", "--trace=t.log", "--realtime",
              "--no-target", "1", "--stuck-protection", "--pviol-after=6", "--hang-after", "4",
-             "--late-replies", "3", "--unplug-after=9", "--bad-word", "X:1ff0"},
+             "--late-replies", "3", "--unplug-after=9", "--bad-word", "X:1ff0", "--stats",
+             "--erase-pviol", "2", "--erase-accerr=4"},
             options),
       "");
   EXPECT_EQ(options.bench.target.variant, 2);
@@ -47,6 +51,9 @@ TEST(SimOptions, EveryOptionInBothSpellings) {
   EXPECT_EQ(flash.failure, qzsim::FlashFailure::Pviol);
   EXPECT_EQ(flash.failAfterWords, 6u);
   EXPECT_EQ(flash.hangAfterCommands, 4u);
+  EXPECT_EQ(flash.erasePviolAt, 2u);
+  EXPECT_EQ(flash.eraseAccerrAt, 4u);
+  EXPECT_TRUE(options.stats);
   EXPECT_EQ(options.bench.adapter.lateReplyBytes, 3u);
   EXPECT_EQ(options.bench.adapter.unplugAfterWrites, 9u);
   ASSERT_TRUE(flash.badWord.has_value());
@@ -55,13 +62,17 @@ TEST(SimOptions, EveryOptionInBothSpellings) {
 
   SimOptions other;
   EXPECT_EQ(
-      Parse({"--idcode", "0x1234567F", "--accerr-after", "0", "--no-target=0", "--help"}, other),
+      Parse({"--idcode", "0x1234567F", "--accerr-after", "0", "--no-target=0", "--help",
+             "--erase-pviol=1"},
+            other),
       "");
   EXPECT_EQ(other.bench.target.idcode, 0x1234567Fu);
   EXPECT_EQ(other.bench.target.variant, 1);
   EXPECT_EQ(other.bench.target.flashFaults.failure, qzsim::FlashFailure::Accerr);
   EXPECT_EQ(other.bench.target.flashFaults.failAfterWords, 0u);
   EXPECT_EQ(other.bench.noTargetTdo, false);
+  EXPECT_EQ(other.bench.target.flashFaults.erasePviolAt, 1u);
+  EXPECT_FALSE(other.bench.target.flashFaults.eraseAccerrAt.has_value());
   EXPECT_TRUE(other.help);
 }
 
@@ -80,6 +91,14 @@ TEST(SimOptions, BadValuesAreRefusedWithAReason) {
       {{"--hang-after", "1x"}, "--hang-after: '1x' is not a number from 0 to 18446744073709551615"},
       {{"--pviol-after", "1", "--accerr-after", "2"},
        "--pviol-after and --accerr-after exclude each other"},
+      {{"--erase-pviol", "0"},
+       "--erase-pviol: '0' is not a number from 1 to 18446744073709551615"},
+      {{"--erase-accerr", "-2"},
+       "--erase-accerr: '-2' is not a number from 1 to 18446744073709551615"},
+      {{"--erase-accerr"}, "--erase-accerr needs a value"},
+      {{"--erase-pviol", "3", "--erase-accerr=3"},
+       "--erase-pviol and --erase-accerr name the same erase"},
+      {{"--stats=yes"}, "--stats takes no value"},
       {{"--bad-word", "P:30000"},
        "--bad-word: 'P:30000' is not P:ADDR or X:ADDR of a flash word of variant 1"},
       {{"--variant", "2", "--bad-word", "X:2000"},
@@ -101,7 +120,8 @@ TEST(SimOptions, UsageNamesEveryOption) {
   for (const char* option :
        {"--help", "--variant", "--idcode", "--devices", "--state", "--trace", "--realtime",
         "--no-target", "--stuck-protection", "--pviol-after", "--accerr-after", "--hang-after",
-        "--late-replies", "--unplug-after", "--bad-word"}) {
+        "--late-replies", "--unplug-after", "--bad-word", "--erase-pviol", "--erase-accerr",
+        "--stats"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
 }

@@ -219,6 +219,49 @@ TEST(VirtualD2XX, RealtimeClockSleepsForReal) {
   EXPECT_GE(MonotonicMs() - before, 20u);
 }
 
+TEST(VirtualD2XX, StatsCountWritesReadsSleepsAndTheClock) {
+  qzsim::ConfigureBench({});
+  qzsim::Bench& bench = qzsim::CurrentBench();
+  EXPECT_EQ(bench.StatsSummary(),
+            "stats: virtual 0.000 s, sleeps 0 ms, writes 0 (0 bytes), reads 0 (0 bytes)");
+  FT_HANDLE handle = nullptr;
+  ASSERT_EQ(FT_Open(0, &handle), FT_OK);
+  ASSERT_EQ(FT_SetBitMode(handle, 0x00, 0x02), FT_OK);
+  SleepMs(1200);
+  SleepMs(34);
+  Write(handle, {0xAA, 0x8A});
+  Write(handle, {0x8A});
+  EXPECT_EQ(Queued(handle), 2u);
+  EXPECT_EQ(Read(handle, 1), Bytes{0xFA});
+  EXPECT_EQ(Read(handle, 8), Bytes{0xAA});
+  EXPECT_EQ(Read(handle, 8), Bytes{});
+  FT_Close(handle);
+  Bytes out = {0xAA};
+  DWORD value = 0;
+  EXPECT_NE(FT_Write(handle, out.data(), 1, &value), FT_OK);
+  const qzsim::BenchStats& stats = bench.Stats();
+  EXPECT_EQ(stats.writes, 3u) << "a failed write is a call that moves nothing";
+  EXPECT_EQ(stats.bytesWritten, 3u);
+  EXPECT_EQ(stats.reads, 3u);
+  EXPECT_EQ(stats.bytesRead, 2u);
+  EXPECT_EQ(stats.sleepMs, 1234u);
+  EXPECT_EQ(bench.StatsSummary(),
+            "stats: virtual 1.234 s, sleeps 1234 ms, writes 3 (3 bytes), reads 3 (2 bytes)")
+      << "one poll adds 125 us, below the millisecond shown";
+}
+
+TEST(VirtualD2XX, StatsOnTheRealClockSayReal) {
+  qzsim::BenchConfig config;
+  config.realtime = true;
+  qzsim::ConfigureBench(config);
+  SleepMs(5);
+  const std::string summary = qzsim::CurrentBench().StatsSummary();
+  EXPECT_EQ(summary.rfind("stats: real 0.0", 0), 0u) << summary;
+  EXPECT_NE(summary.find(" s, sleeps 5 ms, writes 0 (0 bytes), reads 0 (0 bytes)"),
+            std::string::npos)
+      << summary;
+}
+
 TEST(VirtualD2XX, TraceHasOneLinePerCallInOrder) {
   std::ostringstream trace;
   qzsim::BenchConfig config;
