@@ -115,6 +115,25 @@ TEST_F(TargetTest, AnEraseThatNeverCompletesEndsTheRunInBoundedTime) {
   EXPECT_NE(rows.find("P 00000: 0000 1111"), std::string::npos) << rows;
 }
 
+TEST_F(TargetTest, AFailedBlockEraseIsReportedAfterTheOthersWereTried) {
+  // Variant 1 erases P:0x00000, P:0x10000, P:0x20000 (boot flash), X:0x2000 in this order.
+  for (const char* fault : {"--erase-pviol", "--erase-accerr"}) {
+    folder.Write(State, ProgrammedState(1));
+    const RunResult run = Sim({fault, "3"}, "2\n\n");
+    EXPECT_EQ(run.out, EraseRun + " Erasing error\n" + Goodbye) << fault;
+    EXPECT_EQ(run.err, CleanRun) << fault;
+    EXPECT_EQ(Rows(folder.Read(State)),
+              "P 20000: 1234 FFFF FFFF FFFF FFFF FFFF FFFF FFFF\nP 20FF8: FFFF FFFF FFFF FFFF FFFF FFFF FFFF 4321\n")
+        << fault;
+  }
+  // Operation 1 stops there too: an image is never programmed over flash that is not erased.
+  folder.Write(State, ProgrammedState(2));
+  folder.Write("image.s19", "S0110000000050524F4752414D264441544196\nS30900001000AB12CD3428\nS70500000000FA\n");
+  const RunResult run = Sim({"--variant", "2", "--erase-accerr", "1"}, "1\n4\n\n");
+  EXPECT_TRUE(run.out.ends_with(Initialised + " Erasing error\n" + Goodbye)) << run.out;
+  EXPECT_EQ(run.out.find("Memory has been"), std::string::npos);
+}
+
 TEST_F(TargetTest, AnUnpluggedAdapterEndsTheRunInOrder) {
   for (int unplugAfter : {4, 5, 7}) {
     folder.Write(State, ProgrammedState(1));
