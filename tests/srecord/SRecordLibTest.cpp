@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -219,11 +220,11 @@ TEST(SRecordDecode, ShortestRecordsAreAcceptedWithoutData) {
   }
 }
 
-// ExitProgram waits for the operator's Enter: the child gets an empty standard input, and its
+// ExitProgram waits for the operator's Enter: the child finds it already typed, and its
 // standard output goes to standard error, where the death test reads.
 void DecodeInExitingChild(const std::string& line) {
   exitExpected = true;
-  std::freopen("/dev/null", "r", stdin);
+  std::ungetc('\n', stdin);
   std::fflush(stdout);
   dup2(STDERR_FILENO, STDOUT_FILENO);
   SetLine(line);
@@ -304,9 +305,10 @@ TEST(SRecordHeader, OnlyTheRecordsOwnDataBytesCount) {
 class SRecordFile : public testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "srecord-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
+    // create_directory refuses a name that another test process holds.
+    std::random_device random;
+    do folder_ = fs::temp_directory_path() / ("srecord-" + std::to_string(random()));
+    while (!fs::create_directory(folder_));
     ChoosenFile = (folder_ / "image.s").string();
     MoveSize = 0;
     LineCount = 0;
