@@ -1,8 +1,8 @@
 // The twelve D2XX driver operations QZFlash uses, declared by us.
 //
-// The program reaches the adapter through nothing else. Each back-end (libftdi1 for real
-// adapters, the virtual adapter, the recording fake of the unit tests) defines all twelve;
-// the build picks one at link time.
+// The program reaches the adapter through nothing else. Each back-end (for real adapters
+// libftdi1 on Linux and FTD2XX.dll on Windows, the virtual adapter, the recording fake of the
+// unit tests) defines all twelve; the build picks one at link time.
 #pragma once
 
 #include <cstdint>
