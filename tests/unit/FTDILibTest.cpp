@@ -174,18 +174,4 @@ TEST_F(FTDILibTest, AnAnswerLongerThanTheReceiveBufferKeepsItsTail) {
   }
 }
 
-TEST_F(FTDILibTest, TheLargestBatchFitsAndOverflowEndsTheRun) {
-  for (DWORD i = 0; i < OutputBufferSize / 3; ++i) SendTMSCmdDown(1, 0x43);
-  EXPECT_EQ(dwNumBytesToSend, OutputBufferSize / 3 * 3);
-  LoopbackOFF();
-  EXPECT_EQ(dwNumBytesToSend, OutputBufferSize);
-  EXPECT_EXIT(
-      {
-        // The Enter that ExitProgram waits for is already typed.
-        std::ungetc('\n', stdin);
-        LoopbackOFF();
-      },
-      ::testing::ExitedWithCode(0), "");
-}
-
 }  // namespace

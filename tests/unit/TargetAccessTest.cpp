@@ -187,14 +187,6 @@ TEST_F(TargetAccessTest, InstructionSequences) {
       {"WriteFMPROTB", [] { WriteFMPROTB(0); }, {0xE41C, 0xF411, 0, 0x81A0, 0xE41C, 0, 0, 0x808C, 0xD000}, 75, true, 423},
       {"WriteFMSECH", [] { WriteFMSECH(3); }, {0xE41C, 0xF403, 0, 0x81A0, 0xE41C, 3, 0, 0x808C, 0xD000}, 75, true, 423},
       {"WriteFMSECL", [] { WriteFMSECL(4); }, {0xE41C, 0xF404, 0, 0x81A0, 0xE41C, 4, 0, 0x808C, 0xD000}, 75, true, 423},
-      {"ReadFMCLKD", ReadFMCLKD, {0xE41C, 0xF400, 0, 0x81A0, 0xF080, 0xE77F, 0xD07C, 0xFFFF}, 68, true, 385},
-      {"ReadFMCR", ReadFMCR, {0xE41C, 0xF401, 0, 0x81A0, 0xF080, 0xE77F, 0xD07C, 0xFFFF}, 68, true, 385},
-      {"ReadFMSECH", ReadFMSECH, {0xE41C, 0xF403, 0, 0x81A0, 0xF080, 0xE77F, 0xD07C, 0xFFFF}, 68, true, 385},
-      {"ReadFMSECL", ReadFMSECL, {0xE41C, 0xF404, 0, 0x81A0, 0xF080, 0xE77F, 0xD07C, 0xFFFF}, 68, true, 385},
-      {"ReadFMPROT", ReadFMPROT, {0xE41C, 0xF410, 0, 0x81A0, 0xF080, 0xE77F, 0xD07C, 0xFFFF}, 68, true, 385},
-      {"ReadFMPROTB", ReadFMPROTB, {0xE41C, 0xF411, 0, 0x81A0, 0xF080, 0xE77F, 0xD07C, 0xFFFF}, 68, true, 385},
-      {"ReadFMUSTAT", ReadFMUSTAT, {0xE41C, 0xF413, 0, 0x81A0, 0xF080, 0xE77F, 0xD07C, 0xFFFF}, 68, true, 385},
-      {"ReadFMCMD", ReadFMCMD, {0xE41C, 0xF414, 0, 0x81A0, 0xF080, 0xE77F, 0xD07C, 0xFFFF}, 68, true, 385},
       {"ReadOMR", ReadOMR, {0x869C, 0xE77F, 0xD6FC, 0xFFFF}, 36, true, 205},
       {"ReadSR", ReadSR, {0x869D, 0xE77F, 0xD6FC, 0xFFFF}, 36, true, 205},
       {"WriteOMR", [] { WriteOMR(2); }, {0xE41C, 0x0002, 0x0000, 0x8C8C}, 32, true, 180},
@@ -213,6 +205,20 @@ TEST_F(TargetAccessTest, InstructionSequences) {
     EXPECT_EQ(stream.size(), c.bytes) << c.name;
     EXPECT_EQ(fake::Writes().size(), c.sends ? 1u : 0u) << c.name;
     EXPECT_EQ(DataRead, reads ? 0xEFBE : 0) << c.name;
+  }
+}
+
+TEST_F(TargetAccessTest, FlashModuleRegisterReadsAreXReads) {
+  const std::pair<void (*)(), std::uint16_t> reads[] = {{ReadFMCLKD, 0xF400}, {ReadFMCR, 0xF401}, {ReadFMSECH, 0xF403},
+                                                         {ReadFMSECL, 0xF404}, {ReadFMPROT, 0xF410}, {ReadFMPROTB, 0xF411},
+                                                         {ReadFMUSTAT, 0xF413}, {ReadFMCMD, 0xF414}};
+  for (const auto& [read, address] : reads) {
+    ResetHost();
+    fake::ReplyTail(Hex("34 12"));
+    read();
+    EXPECT_EQ(InjectedWords(AllWritten()), (Words{0xE41C, address, 0, 0x81A0, 0xF080, 0xE77F, 0xD07C, 0xFFFF}))
+        << std::hex << address;
+    EXPECT_EQ(DataRead, 0x1234) << std::hex << address;
   }
 }
 
