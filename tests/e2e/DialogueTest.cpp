@@ -19,32 +19,28 @@ const std::string NoAdapter =
     " Configuration of the port is done.\n"
     "\n Wrong aim... \n";
 
+const std::string ChooseFile = Separator + "\n Choose the file you want to use...\n";
+
 class DialogueTest : public ::testing::Test {
  protected:
   ScratchFolder folder;
   RunResult RunWith(const std::string& input) { return ::Run(QZFLASH, {}, folder.path(), input, 30); }
 };
 
-TEST_F(DialogueTest, FullEraseOnAnUnknownTargetEndsAtOnce) {
-  const RunResult run = RunWith("2\n\n");
-  EXPECT_EQ(run.out, Banner + NoAdapter + OperationMenu + Asked(2) + "\n Wrong aim !\n" + Goodbye);
-  EXPECT_EQ(run.status, 0);
-}
-
-TEST_F(DialogueTest, MenuAnswersAreReadInNineCharacterPieces) {
-  struct Case {
-    const char* input;
-    int taken;
+// Answers are read in pieces of nine characters; rejected ones show nothing and the menu waits
+// for the next line. The end of the input ends the run at any menu. The empty folder lists
+// "." and "..", and an unknown target is refused once the operation is chosen.
+TEST_F(DialogueTest, MenuAnswersAndTheEndOfInput) {
+  const std::string listing = ChooseFile + "\n 1 -> '.'\n\n 2 -> '..'\n";
+  const std::pair<const char*, int> cases[] = {
+      {"2\n\n", 2}, {"0\n4\nx\n\n-1\n2abc\n", 2}, {"+2\n", 2}, {"   3\n", 3}, {"12345678901\n", 1},
+      {"", 0}, {"5\n", 0}, {"1\n", 1}, {"1\n99\n", 1},
   };
-  // Rejected answers show nothing; the menu waits for the next line.
-  for (const Case& c : {Case{"0\n4\nx\n\n-1\n2abc\n", 2}, Case{"   3\n", 3}, Case{"12345678901\n", 1},
-                        Case{"+2\n", 2}}) {
-    const RunResult run = RunWith(c.input);
-    const std::string asked = Asked(c.taken);
-    EXPECT_EQ(run.out.substr(0, Banner.size() + NoAdapter.size() + OperationMenu.size() + asked.size()),
-              Banner + NoAdapter + OperationMenu + asked)
-        << c.input;
-    EXPECT_EQ(run.status, 0) << c.input;
+  for (const auto& [input, taken] : cases) {
+    const std::string after = taken == 0 ? "" : Asked(taken) + (taken == 2 ? "\n Wrong aim !\n" : listing);
+    const RunResult run = RunWith(input);
+    EXPECT_EQ(run.out, Banner + NoAdapter + OperationMenu + after + Goodbye) << input;
+    EXPECT_EQ(run.status, 0) << input;
   }
 }
 
@@ -58,20 +54,9 @@ TEST_F(DialogueTest, TheFolderIsListedSortedAndAnyEntryCanBeChosen) {
   for (int i = 0; i < 21; ++i)
     listing += "\n " + std::to_string(i + 4) + " -> 'image" + (i < 10 ? "0" : "") + std::to_string(i) + ".s19'\n";
   listing += "\n 25 -> 'sub'\n";
-  EXPECT_EQ(run.out, Banner + NoAdapter + OperationMenu + Asked(3) +
-                         Separator +
-                         "\n Choose the file you want to use...\n" + listing + "\n Choosen File : sub\n" +
-                         "\n Wrong aim !\n" + Goodbye);
+  EXPECT_EQ(run.out, Banner + NoAdapter + OperationMenu + Asked(3) + ChooseFile + listing +
+                         "\n Choosen File : sub\n\n Wrong aim !\n" + Goodbye);
   EXPECT_EQ(run.status, 0);
-}
-
-TEST_F(DialogueTest, TheEndOfInputEndsTheRunAtAnyMenu) {
-  for (const char* input : {"", "5\n", "1\n", "1\n99\n"}) {
-    const RunResult run = RunWith(input);
-    EXPECT_EQ(run.status, 0) << input;
-    EXPECT_TRUE(run.out.ends_with(Goodbye)) << input;
-    EXPECT_EQ(run.out.find("Wrong aim !"), std::string::npos) << input;
-  }
 }
 
 }  // namespace

@@ -34,35 +34,25 @@ std::string Output(const std::function<void()>& action) {
   return testing::internal::GetCapturedStdout();
 }
 
-void SetLine(const std::string& line) {
-  std::snprintf(LineCarac, sizeof LineCarac, "%s", line.c_str());
-}
+void SetLine(const std::string& line) { std::snprintf(LineCarac, sizeof LineCarac, "%s", line.c_str()); }
 
-struct Decoded {
-  bool accepted;
-  std::string output;
-};
-
-Decoded Decode(const std::string& line) {
-  SetLine(line);
+// Decodes line and its newline; what the reader prints goes to *output.
+bool Decode(const std::string& line, std::string* output = nullptr) {
+  SetLine(line + "\n");
   bool accepted = false;
-  const std::string output = Output([&] { accepted = SRecordLineDecode(); });
-  return {accepted, output};
+  const std::string shown = Output([&] { accepted = SRecordLineDecode(); });
+  if (output != nullptr) *output = shown;
+  return accepted;
 }
-
-Ints Words(int count) { return {SRecordData, SRecordData + count}; }
 
 // The fields a rejected record must leave alone.
-struct RecordFields {
-  std::int32_t dataSize = SRecordDataSize;
-  std::int32_t checkSum = CheckSum;
-  Ints s0{AddressS0, AddressS0 + 2};
-  Ints s3{AddressS3, AddressS3 + 4};
-  Ints s7{AddressS7, AddressS7 + 4};
-  Ints words{SRecordData, SRecordData + SRecordWordCount};
-
-  bool operator==(const RecordFields&) const = default;
-};
+Ints RecordFields() {
+  Ints fields{SRecordDataSize, CheckSum};
+  for (const auto& [first, size] :
+       {std::pair{AddressS0, 2}, {AddressS3, 4}, {AddressS7, 4}, {SRecordData, SRecordWordCount}})
+    fields.insert(fields.end(), first, first + size);
+  return fields;
+}
 
 // ExitProgram ends the process with status 0, so a test that reaches it by mistake would end
 // the run as a success. Outside a death test's child such an exit fails the run.
@@ -80,144 +70,102 @@ class UnexpectedExitGuard : public testing::Environment {
   void TearDown() override { exitExpected = true; }
 };
 
-[[maybe_unused]] testing::Environment* const guard =
-    testing::AddGlobalTestEnvironment(new UnexpectedExitGuard);
+[[maybe_unused]] testing::Environment* const guard = testing::AddGlobalTestEnvironment(new UnexpectedExitGuard);
 
 // ---------------------------------------------------------------------------------------------
 // Digits and decoding
 
 TEST(SRecordDigits, HexDigitsOfBothCasesGiveTheirValuesOthersTheLastOne) {
-  EXPECT_EQ(ConvASCIItoDec('0'), 0);
-  EXPECT_EQ(ConvASCIItoDec('9'), 9);
-  EXPECT_EQ(ConvASCIItoDec('A'), 10);
-  EXPECT_EQ(ConvASCIItoDec('f'), 15);
-  EXPECT_EQ(ConvASCIItoDec('7'), 7);
-  const int others[] = {'G', 'g', ' ', '\n', '\r', '\0', '@', '/', ':', '`', 0xFF, -1};
-  for (int other : others)
+  const std::string digits = "0123456789ABCDEFabcdef";
+  for (std::size_t i = 0; i < digits.size(); ++i)
+    EXPECT_EQ(ConvASCIItoDec(digits[i]), static_cast<int>(i < 16 ? i : i - 6)) << digits[i];
+  ConvASCIItoDec('7');
+  for (int other : std::vector<int>{'G', 'g', ' ', '\n', '\r', '\0', '@', '/', ':', '`', 0xFF, -1})
     EXPECT_EQ(ConvASCIItoDec(other), 7) << "character " << other;
   EXPECT_EQ(VarConvInt, 7);
 }
 
-TEST(SRecordDecode, DataRecordGivesLittleEndianWords) {
-  const Decoded d = Decode("S30900001000AB12CD3428\n");
-  EXPECT_TRUE(d.accepted);
-  EXPECT_EQ(d.output, "");
-  EXPECT_EQ(std::string(RecordType, 2), "S3");
-  EXPECT_EQ(FullByteCountInt, 9);
-  EXPECT_EQ(Ints(AddressS3, AddressS3 + 4), (Ints{0x00, 0x00, 0x10, 0x00}));
-  EXPECT_EQ(SRecordDataSize, 4);
-  EXPECT_EQ(Words(2), (Ints{0x12AB, 0x34CD}));
-  EXPECT_EQ(CheckSum, 0x28);
-  EXPECT_EQ(VerifyChecksum(), 1);
-
-  // An odd data byte takes the checksum byte as its high half.
-  EXPECT_TRUE(Decode("S30800001000AABBCCB6\n").accepted);
-  EXPECT_EQ(SRecordDataSize, 3);
-  EXPECT_EQ(Words(2), (Ints{0xBBAA, 0xB6CC}));
-  EXPECT_EQ(VerifyChecksum(), 1);
-}
-
-TEST(SRecordDecode, HeaderAndEndRecordsGiveBigEndianWords) {
-  EXPECT_TRUE(Decode("S00800DD000044415441\n").accepted);
-  EXPECT_EQ(Ints(AddressS0, AddressS0 + 2), (Ints{0x00, 0xDD}));
-  EXPECT_EQ(SRecordDataSize, 5);
-  EXPECT_EQ(Words(3), (Ints{0x0000, 0x4441, 0x5441}));
-
-  EXPECT_TRUE(Decode("S70500000000FA\n").accepted);
-  EXPECT_EQ(SRecordDataSize, 0);
-  EXPECT_EQ(Ints(AddressS7, AddressS7 + 4), (Ints{0, 0, 0, 0}));
-  EXPECT_EQ(Words(3), (Ints{0x0000, 0x4441, 0x5441}));
-  EXPECT_EQ(CheckSum, 0xFA);
-  EXPECT_EQ(VerifyChecksum(), 1);
-
-  EXPECT_TRUE(Decode("S70800000010ABCDEF80\n").accepted);
-  EXPECT_EQ(Ints(AddressS7, AddressS7 + 4), (Ints{0x00, 0x00, 0x00, 0x10}));
-  EXPECT_EQ(Words(2), (Ints{0xABCD, 0xEF80}));
-}
-
-TEST(SRecordDecode, ByteCount41IsAccepted) {
-  EXPECT_TRUE(Decode(Line41 + "\n").accepted);
-  EXPECT_EQ(FullByteCountInt, 41);
-  EXPECT_EQ(SRecordDataSize, 36);
-  EXPECT_EQ(SRecordData[0], 0x0700);
-  EXPECT_EQ(SRecordData[17], 0xF5EE);
-  EXPECT_EQ(VerifyChecksum(), 1);
-}
-
-TEST(SRecordDecode, LowerCaseDigitsDecodeLikeUpperCase) {
-  EXPECT_TRUE(Decode("S30900001000ab12cd3428\n").accepted);
-  EXPECT_EQ(Words(2), (Ints{0x12AB, 0x34CD}));
-  EXPECT_EQ(VerifyChecksum(), 1);
-  EXPECT_TRUE(Decode("S30a00001000AABBCCDDeee9\n").accepted);
-  EXPECT_EQ(FullByteCountInt, 10);
-  EXPECT_EQ(CheckSum, 0xE9);
-}
-
-TEST(SRecordDecode, ChecksumCoversCountAddressAndData) {
-  for (const std::string line : {"S30900001000AB12CD3429", "S30900001000AB12CD3528",
-                                 "S30900001001AB12CD3428", "S30A00001000AB12CD342800"}) {
-    SCOPED_TRACE(line);
-    ASSERT_TRUE(Decode(line + "\n").accepted);
-    EXPECT_EQ(VerifyChecksum(), 0);
-  }
-}
-
-TEST(SRecordDecode, OtherTypesAreRejectedAndKeepThePreviousRecord) {
-  for (const std::string line : {"S1071000AB12CD342A", "S206001000AB122C", "S5030003F9",
-                                 "S804001000EB", "S9030000FC", "X30900001000AB12CD3428",
-                                 "s30900001000AB12CD3428"}) {
-    SCOPED_TRACE(line);
-    Decode("S30900001000AB12CD3428\n");
-    const RecordFields before;
-    const Decoded d = Decode(line + "\n");
-    EXPECT_FALSE(d.accepted);
-    EXPECT_EQ(d.output, WrongFormat);
-    EXPECT_EQ(std::string(RecordType, 2), line.substr(0, 2));
-    EXPECT_TRUE(RecordFields{} == before);
-  }
-  // The new bytes are tested against the checksum byte of the record before (0x28 above).
-  Decode("S30900001000AB12CD3428\n");
-  EXPECT_FALSE(Decode("S1071000AB12CD3600\n").accepted);
-  EXPECT_EQ(VerifyChecksum(), 1);
-}
-
-TEST(SRecordDecode, MalformedRecordsAreRejectedAndFailTheChecksumTest) {
-  for (const std::string line : {
-           "S30900001000AB12CD34G8",  // not a digit where the checksum is
-           "S30900001000AB 2CD3428",  // a blank inside a byte
-           "S30900001000AB12CD",      // line ends before the checksum
-           "S30900001000AB12CD3",     // line ends inside the checksum
-           "S3",                      // no byte count
-           "S3G900001000AB12CD3428",  // byte count not a number
-           "S300",                    // byte count 0
-           "S100",                    // byte count 0 of a rejected type
-           "S30400001000",            // no room for the checksum
-           "S7040000FB",              // the same for an end record
-           "S0020000",                // and for a header record
-           "",                        // an empty line
-       }) {
-    SCOPED_TRACE(line);
-    // Its checksum FF is what a byte count of 0 with no bytes would sum to.
-    ASSERT_TRUE(Decode("S705000000FBFF\n").accepted);
-    const RecordFields before;
-    const Decoded d = Decode(line + "\n");
-    EXPECT_FALSE(d.accepted);
-    EXPECT_EQ(d.output, WrongFormat);
-    EXPECT_TRUE(RecordFields{} == before);
-    EXPECT_EQ(FullByteCountInt, 0);
-    EXPECT_EQ(VerifyChecksum(), 0);
-  }
-}
-
-TEST(SRecordDecode, ShortestRecordsAreAcceptedWithoutData) {
-  Decode("S30900001000AB12CD3428\n");
-  for (const std::string line : {"S0030000FC", "S30500001000EA", "S70500000000FA"}) {
-    SCOPED_TRACE(line);
-    EXPECT_TRUE(Decode(line + "\n").accepted);
-    EXPECT_EQ(SRecordDataSize, 0);
+// Each line follows the record S30900001000AB12CD3428; a record without data keeps its words.
+TEST(SRecordDecode, AcceptedRecordsFillTheirFields) {
+  struct Case {
+    const char* line;
+    int count, dataSize;
+    Ints address, words;  // the address field of the record's type
+  };
+  const Ints before{0x12AB, 0x34CD};
+  const Case cases[] = {
+      {"S30900001000AB12CD3428", 9, 4, {0x00, 0x00, 0x10, 0x00}, {0x12AB, 0x34CD}},  // little-endian words
+      {"S30900001000ab12cd3428", 9, 4, {0x00, 0x00, 0x10, 0x00}, {0x12AB, 0x34CD}},
+      {"S30a00001000AABBCCDDeee9", 10, 5, {0x00, 0x00, 0x10, 0x00}, {0xBBAA, 0xDDCC, 0xE9EE}},
+      // An odd data byte takes the checksum byte as its high half.
+      {"S30800001000AABBCCB6", 8, 3, {0x00, 0x00, 0x10, 0x00}, {0xBBAA, 0xB6CC}},
+      {"S00800DD000044415441", 8, 5, {0x00, 0xDD}, {0x0000, 0x4441, 0x5441}},  // big-endian words
+      {"S70800000010ABCDEF80", 8, 3, {0x00, 0x00, 0x00, 0x10}, {0xABCD, 0xEF80}},
+      {"S0030000FC", 3, 0, {0x00, 0x00}, before},
+      {"S30500001000EA", 5, 0, {0x00, 0x00, 0x10, 0x00}, before},
+      {"S70500000000FA", 5, 0, {0x00, 0x00, 0x00, 0x00}, before},
+      {Line41.c_str(), 41, 36, {0x00, 0x00, 0x20, 0x00}, {0x0700, 0x150E, 0x231C, 0x312A, 0x3F38, 0x4D46, 0x5B54,
+                                                         0x6962, 0x7770, 0x857E, 0x938C, 0xA19A, 0xAFA8, 0xBDB6,
+                                                         0xCBC4, 0xD9D2, 0xE7E0, 0xF5EE}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    Decode("S30900001000AB12CD3428");
+    std::string output;
+    EXPECT_TRUE(Decode(c.line, &output));
+    EXPECT_EQ(output, "");
+    EXPECT_EQ(std::string(RecordType, 2), std::string(c.line, 2));
+    EXPECT_EQ(FullByteCountInt, c.count);
+    EXPECT_EQ(SRecordDataSize, c.dataSize);
+    const std::int32_t* address = c.line[1] == '0' ? AddressS0 : c.line[1] == '3' ? AddressS3 : AddressS7;
+    EXPECT_EQ(Ints(address, address + c.address.size()), c.address);
+    EXPECT_EQ(Ints(SRecordData, SRecordData + c.words.size()), c.words);
+    EXPECT_EQ(CheckSum, std::stoi(std::string(c.line).substr(std::string(c.line).size() - 2), nullptr, 16));
     EXPECT_EQ(VerifyChecksum(), 1);
-    EXPECT_EQ(Words(2), (Ints{0x12AB, 0x34CD}));
   }
+  // The checksum covers the byte count, the address and the data.
+  for (const char* line : {"S30900001000AB12CD3429", "S30900001000AB12CD3528", "S30900001001AB12CD3428",
+                           "S30A00001000AB12CD342800"})
+    EXPECT_TRUE(Decode(line) && VerifyChecksum() == 0) << line;
+}
+
+// count 0: a malformed record, which also leaves no byte count; otherwise a well-formed record
+// of a type other than S0, S3, S7.
+TEST(SRecordDecode, RejectedRecordsKeepThePreviousRecord) {
+  struct Case {
+    const char* line;
+    int count;
+  };
+  const Case cases[] = {
+      {"S1071000AB12CD342A", 7}, {"S206001000AB122C", 6}, {"S5030003F9", 3}, {"S804001000EB", 4},
+      {"S9030000FC", 3}, {"X30900001000AB12CD3428", 9}, {"s30900001000AB12CD3428", 9},
+      {"S30900001000AB12CD34G8", 0},  // not a digit where the checksum is
+      {"S30900001000A 12CD3428", 0},  // a blank inside a byte
+      {"S30900001000AB12CD", 0},      // line ends before the checksum
+      {"S30900001000AB12CD3", 0},     // line ends inside the checksum
+      {"S3", 0},                      // no byte count
+      {"S3G900001000AB12CD3428", 0},  // byte count not a number
+      {"S300", 0}, {"S100", 0},       // byte count 0, of an accepted and of a rejected type
+      {"S30400001000", 0}, {"S7040000FB", 0}, {"S0020000", 0},  // no room for the checksum
+      {"", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    // Its checksum FF is what a byte count of 0 with no bytes would sum to.
+    ASSERT_TRUE(Decode("S705000000FBFF"));
+    const Ints before = RecordFields();
+    std::string output;
+    EXPECT_FALSE(Decode(c.line, &output));
+    EXPECT_EQ(output, WrongFormat);
+    EXPECT_EQ(RecordFields(), before);
+    EXPECT_EQ(FullByteCountInt, c.count);
+    EXPECT_EQ(VerifyChecksum(), 0);
+    EXPECT_TRUE(c.count == 0 || std::string(RecordType, 2) == std::string(c.line, 2)) << "type " << RecordType[1];
+  }
+  // A rejected type's bytes are tested against the checksum byte of the record before (0x28).
+  Decode("S30900001000AB12CD3428");
+  EXPECT_FALSE(Decode("S1071000AB12CD3600"));
+  EXPECT_EQ(VerifyChecksum(), 1);
 }
 
 // ExitProgram waits for the operator's Enter: the child finds it already typed, and its
@@ -231,72 +179,48 @@ void DecodeInExitingChild(const std::string& line) {
   SRecordLineDecode();
 }
 
+// The count is checked before the bytes and the type.
 TEST(SRecordDecodeDeathTest, ByteCountAbove41EndsTheProgramInOrder) {
-  const std::string count42 = Line41.substr(0, 2) + "2A" + Line41.substr(4) + "\n";
-  EXPECT_EXIT(DecodeInExitingChild(count42), testing::ExitedWithCode(0),
-              " Format error in SRecord File \n");
-  // The count is checked before the bytes and the type.
-  EXPECT_EXIT(DecodeInExitingChild("S3FF\n"), testing::ExitedWithCode(0),
-              " Format error in SRecord File \n");
-  EXPECT_EXIT(DecodeInExitingChild("S92A0000\n"), testing::ExitedWithCode(0),
-              " Format error in SRecord File \n");
+  for (const std::string& line : {"S32A" + Line41.substr(4), std::string("S3FF"), std::string("S92A0000")})
+    EXPECT_EXIT(DecodeInExitingChild(line + "\n"), testing::ExitedWithCode(0), " Format error in SRecord File \n")
+        << line;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Header test
-
-TEST(SRecordHeader, TheThreeFormsAreAccepted) {
-  for (const std::string line : {
-           "S0110000000050524F4752414D264441544196",      // PROGRAM&DATA
-           "S00D0000000050524F475241004DDA",              // PROGRA, 0, M
-           "S0090000000044415441DC",                      // DATA
-           "S009000041424441544159",                      // AB in front of DATA
-           "S0130000000050524F4752414D26444154412E5313",  // text after PROGRAM&DATA
-       }) {
-    SCOPED_TRACE(line);
-    ASSERT_TRUE(Decode(line + "\n").accepted);
+// Only words wholly made of the last record's data bytes, after the two lead bytes, count.
+TEST(SRecordHeader, TheThreeTextsAreAcceptedAndNearMissesRejected) {
+  struct Case {
+    const char* before;  // a record decoded first, or none
+    const char* line;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"", "S0110000000050524F4752414D264441544196", true},      // PROGRAM&DATA
+      {"", "S00D0000000050524F475241004DDA", true},              // PROGRA, 0, M
+      {"", "S0090000000044415441DC", true},                      // DATA
+      {"", "S009000041424441544159", true},                      // AB in front of DATA
+      {"", "S0130000000050524F4752414D26444154412E5313", true},  // text after PROGRAM&DATA
+      {"", "S00C0000000050524F4752414DDB", false},               // PROGRAM without the zero byte
+      {"", "S00D0000000050524F4752414D00DA", false},             // PROGRAM and the zero byte after it
+      {"", "S0110000000050524F4752414D584441544164", false},     // PROGRAM, a byte other than '&', DATA
+      {"", "S0100000000050524F4752414D26444154D8", false},       // PROGRAM&DAT
+      {"", "S00B00000000000044415441DA", false},                 // DATA two bytes late
+      {"", "S0080000AB4441544132", false},                       // DATA one byte early
+      {"", "S0090000000044415442DB", false},                     // DATB
+      {"", "S00900000000646174615C", false},                     // data
+      {"", "S00800DD000044415441", false},  // DAT, and the checksum byte 41 ('A') as the high half
+      // The rest of an earlier text is still in SRecordData.
+      {"S0110000000050524F4752414D264441544196", "S0090000000050524F47BE", false},  // PROG
+      {"S0090000000044415441DC", "S00700000000444173", false},                      // DA
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    ASSERT_TRUE(*c.before == '\0' || Decode(c.before));
+    ASSERT_TRUE(Decode(c.line));
     EXPECT_EQ(VerifyChecksum(), 1);
-    int accepted = 0;
-    EXPECT_EQ(Output([&] { accepted = HeaderTrad(); }), "");
-    EXPECT_EQ(accepted, 1);
+    int accepted = -1;
+    EXPECT_EQ(Output([&] { accepted = HeaderTrad(); }), c.accepted ? "" : WrongFormat);
+    EXPECT_EQ(accepted, c.accepted ? 1 : 0);
   }
-}
-
-TEST(SRecordHeader, NearMissesAreRejected) {
-  for (const std::string line : {
-           "S00C0000000050524F4752414DDB",            // PROGRAM without the zero byte
-           "S00D0000000050524F4752414D00DA",          // PROGRAM and the zero byte after it
-           "S0110000000050524F4752414D584441544164",  // PROGRAM, a byte other than '&', DATA
-           "S0100000000050524F4752414D26444154D8",    // PROGRAM&DAT
-           "S00B00000000000044415441DA",              // DATA two bytes late
-           "S0080000AB4441544132",                    // DATA one byte early
-           "S0090000000044415442DB",                  // DATB
-           "S00900000000646174615C",                  // data
-       }) {
-    SCOPED_TRACE(line);
-    ASSERT_TRUE(Decode(line + "\n").accepted);
-    EXPECT_EQ(VerifyChecksum(), 1);
-    int accepted = 1;
-    EXPECT_EQ(Output([&] { accepted = HeaderTrad(); }), WrongFormat);
-    EXPECT_EQ(accepted, 0);
-  }
-}
-
-TEST(SRecordHeader, OnlyTheRecordsOwnDataBytesCount) {
-  // "PROG" after "PROGRAM&DATA": the rest of the text is still in SRecordData.
-  ASSERT_TRUE(Decode("S0110000000050524F4752414D264441544196\n").accepted);
-  ASSERT_TRUE(Decode("S0090000000050524F47BE\n").accepted);
-  EXPECT_EQ(HeaderTrad(), 0);
-
-  ASSERT_TRUE(Decode("S0090000000044415441DC\n").accepted);
-  ASSERT_TRUE(Decode("S00700000000444173\n").accepted);  // "DA"
-  EXPECT_EQ(HeaderTrad(), 0);
-
-  // "DAT" with the valid checksum byte 41, an 'A'.
-  ASSERT_TRUE(Decode("S00800DD000044415441\n").accepted);
-  ASSERT_EQ(VerifyChecksum(), 1);
-  EXPECT_EQ(SRecordData[2], 0x5441);
-  EXPECT_EQ(HeaderTrad(), 0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -316,118 +240,66 @@ class SRecordFile : public testing::Test {
 
   void TearDown() override { fs::remove_all(folder_); }
 
-  void WriteImage(const std::string& bytes) const {
-    std::ofstream(ChoosenFile, std::ios::binary) << bytes;
-  }
-
-  // Counts, then reads lines until the reader signals the end, as a pass does; a reader that
-  // never does shows as a hundred lines.
-  std::vector<std::string> Pass() const {
-    MoveSize = 0;
-    CountSRecordline();
-    std::vector<std::string> lines;
-    while (lines.size() < 100 && ReadSRecordline()) lines.emplace_back(LineCarac);
-    return lines;
-  }
-
   fs::path folder_;
 };
 
-TEST_F(SRecordFile, LinesAreReadInOrderAndTheEndIsSignalled) {
-  WriteImage("S0090000000044415441DC\nS30900001000AB12CD3428\nS70500000000FA");
-  CountSRecordline();
-  EXPECT_EQ(LineCount, 3);
-  ASSERT_TRUE(ReadSRecordline());
-  EXPECT_STREQ(LineCarac, "S0090000000044415441DC\n");
-  EXPECT_EQ(MoveSize, 23);
-  ASSERT_TRUE(ReadSRecordline());
-  EXPECT_EQ(MoveSize, 46);
-  ASSERT_TRUE(ReadSRecordline());
-  EXPECT_STREQ(LineCarac, "S70500000000FA");
-  EXPECT_EQ(MoveSize, 60);
-
-  EXPECT_EQ(Output([] { EXPECT_FALSE(ReadSRecordline()); }), "");
-  EXPECT_STREQ(LineCarac, "S70500000000FA");
-  EXPECT_EQ(MoveSize, 60);
-
-  LineCount = 7;
-  EXPECT_EQ(Pass().size(), 3u);
-  EXPECT_EQ(LineCount, 3);
-}
-
-TEST_F(SRecordFile, Count41LineIsReadWholeWithEitherLineEnd) {
-  for (const std::string end : {"\n", "\r\n"}) {
-    SCOPED_TRACE(end == "\n" ? "LF" : "CR LF");
-    WriteImage(Line41 + end + "S70500000000FA" + end);
-    EXPECT_EQ(Pass(), (std::vector<std::string>{Line41 + "\n", "S70500000000FA\n"}));
-    EXPECT_EQ(LineCount, 2);
-    EXPECT_EQ(MoveSize, static_cast<std::int32_t>(fs::file_size(ChoosenFile)));
-
+// A pass counts the lines, then reads until the reader signals the end: one more read gets
+// nothing and changes nothing. A reader that never signals it shows as a hundred lines.
+TEST_F(SRecordFile, LinesAreReadInPiecesOfAtMost87CharactersWithCrLfFolded) {
+  const std::string long90 = Line41 + "ABCD", long87 = Line41 + "0", end = "S70500000000FA";
+  using Lines = std::vector<std::string>;
+  const std::pair<std::string, Lines> cases[] = {
+      {"S0090000000044415441DC\nS30900001000AB12CD3428\n" + end,
+       {"S0090000000044415441DC\n", "S30900001000AB12CD3428\n", end}},
+      {Line41 + "\n" + end + "\n", {Line41 + "\n", end + "\n"}},
+      {Line41 + "\r\n" + end + "\r\n", {Line41 + "\n", end + "\n"}},
+      {end + "\r\r\nS7\r", {end + "\r\n", "S7\r"}},  // a CR not before LF is part of the line
+      {long90 + "\n" + long87 + "\n" + end + "\n", {long90.substr(0, 87), "BCD\n", long87, "\n", end + "\n"}},
+      {long90 + "\r\n" + long87 + "\r\n" + end + "\r\n", {long90.substr(0, 87), "BCD\n", long87, "\n", end + "\n"}},
+      {long87 + end + "\n", {long87, end + "\n"}},
+      {"", {}},
+  };
+  for (const auto& [content, pieces] : cases) {
+    SCOPED_TRACE(content);
+    std::ofstream(ChoosenFile, std::ios::binary) << content;
     MoveSize = 0;
-    ASSERT_TRUE(ReadSRecordline());
-    EXPECT_EQ(MoveSize, static_cast<std::int32_t>(Line41.size() + end.size()));
-    EXPECT_TRUE(Decode(LineCarac).accepted);
-    EXPECT_EQ(VerifyChecksum(), 1);
+    CountSRecordline();
+    EXPECT_EQ(LineCount, static_cast<std::int32_t>(pieces.size()));
+    Lines lines;
+    while (lines.size() < 100 && ReadSRecordline()) lines.emplace_back(LineCarac);
+    EXPECT_EQ(lines, pieces);
+    const std::string last = LineCarac;
+    EXPECT_EQ(Output([] { EXPECT_FALSE(ReadSRecordline()); }), "");
+    EXPECT_EQ(LineCarac, last);
+    EXPECT_EQ(MoveSize, static_cast<std::int32_t>(content.size()));
   }
 }
 
-TEST_F(SRecordFile, CrNotBeforeLfIsPartOfTheLine) {
-  WriteImage("S70500000000FA\r\r\nS7\r");
-  EXPECT_EQ(Pass(), (std::vector<std::string>{"S70500000000FA\r\n", "S7\r"}));
-  EXPECT_EQ(MoveSize, 20);
-}
-
-TEST_F(SRecordFile, LongLinesAreReadAndCountedInPieces) {
-  const std::string long90 = Line41 + "ABCD";
-  const std::string long87 = Line41 + "0";
-  for (const std::string end : {"\n", "\r\n"}) {
-    SCOPED_TRACE(end == "\n" ? "LF" : "CR LF");
-    WriteImage(long90 + end + long87 + end + "S70500000000FA" + end);
-    EXPECT_EQ(Pass(), (std::vector<std::string>{long90.substr(0, 87), "BCD\n", long87, "\n",
-                                                "S70500000000FA\n"}));
-    EXPECT_EQ(LineCount, 5);
-    EXPECT_EQ(MoveSize, static_cast<std::int32_t>(fs::file_size(ChoosenFile)));
-  }
-
-  // The second piece is decoded as a record of its own.
-  WriteImage(Line41 + "0S70500000000FA\n");
-  MoveSize = 0;
-  ASSERT_TRUE(ReadSRecordline());
-  ASSERT_TRUE(ReadSRecordline());
-  EXPECT_STREQ(LineCarac, "S70500000000FA\n");
-  EXPECT_TRUE(Decode(LineCarac).accepted);
-}
-
-TEST_F(SRecordFile, MissingFileOrFolderHasNoLines) {
-  for (const std::string& name : {(folder_ / "missing.s").string(), folder_.string()}) {
-    SCOPED_TRACE(name);
-    ChoosenFile = name;
-    SetLine("S70500000000FA\n");
-    MoveSize = 5;
+// A file that cannot be opened, a folder, a position before or after the file: no line, and
+// the line and the position stay as they were.
+TEST_F(SRecordFile, NothingIsReadFromWhatIsNotThere) {
+  std::ofstream(ChoosenFile, std::ios::binary) << "S70500000000FA\n";
+  const std::string missing = (folder_ / "missing.s").string(), folder = folder_.string();
+  const struct {
+    std::string file;
+    std::int32_t position;
+    std::string counting, reading;
+  } cases[] = {{missing, 5, CannotOpen, CannotOpen},
+               {folder, 5, CannotOpen, CannotOpen},
+               {ChoosenFile, -1, "", "\n Impossible to read SRecord line \n"},
+               {ChoosenFile, 100, "", ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file + " at " + std::to_string(c.position));
+    ChoosenFile = c.file;
+    SetLine("S0030000FC\n");
+    MoveSize = c.position;
     LineCount = 9;
-    EXPECT_EQ(Output(CountSRecordline), CannotOpen);
-    EXPECT_EQ(LineCount, 0);
-    EXPECT_EQ(Output([] { EXPECT_FALSE(ReadSRecordline()); }), CannotOpen);
-    EXPECT_STREQ(LineCarac, "S70500000000FA\n");
-    EXPECT_EQ(MoveSize, 5);
+    EXPECT_EQ(Output(CountSRecordline), c.counting);
+    EXPECT_EQ(LineCount, c.counting.empty() ? 1 : 0);
+    EXPECT_EQ(Output([] { EXPECT_FALSE(ReadSRecordline()); }), c.reading);
+    EXPECT_STREQ(LineCarac, "S0030000FC\n");
+    EXPECT_EQ(MoveSize, c.position);
   }
-}
-
-TEST_F(SRecordFile, PositionOutsideTheFileReadsNothing) {
-  WriteImage("S70500000000FA\n");
-  SetLine("S0030000FC\n");
-  MoveSize = -1;
-  EXPECT_EQ(Output([] { EXPECT_FALSE(ReadSRecordline()); }),
-            "\n Impossible to read SRecord line \n");
-  EXPECT_EQ(MoveSize, -1);
-  MoveSize = 100;
-  EXPECT_EQ(Output([] { EXPECT_FALSE(ReadSRecordline()); }), "");
-  EXPECT_EQ(MoveSize, 100);
-  EXPECT_STREQ(LineCarac, "S0030000FC\n");
-
-  WriteImage("");
-  EXPECT_EQ(Pass(), std::vector<std::string>{});
-  EXPECT_EQ(LineCount, 0);
 }
 
 }  // namespace
