@@ -88,6 +88,23 @@ void LoadFlashClock() {
   if (DIVLD == 0) WriteFMCLKD(ClockDivider);
 }
 
+// Writes the command and launches it; the status read that follows carries everything queued
+// before it. A protection violation or access error is cleared on the target, the violation
+// first, and its flag stays set; the clearing write waits for the next send. True when the
+// command was accepted.
+bool LaunchCommand(int command) {
+  WriteFMCMD(command);
+  WriteFMUSTAT(Launch);
+  ReadFMUSTAT();
+  PVIOL = Bit(DataRead, StatusPVIOL);
+  ACCERR = Bit(DataRead, StatusACCERR);
+  if (PVIOL == 1)
+    WriteFMUSTAT(StatusPVIOL);
+  else if (ACCERR == 1)
+    WriteFMUSTAT(StatusACCERR);
+  return PVIOL == 0 && ACCERR == 0;
+}
+
 // The cycle shared by the word writers: the array writes, the command and the launch go out
 // with the status read that follows them, in one USB write.
 void ProgramWords(int bank, bool pMemory, const std::int32_t* addresses, const int* words, int count) {
@@ -99,16 +116,8 @@ void ProgramWords(int bank, bool pMemory, const std::int32_t* addresses, const i
     else
       WriteXFlash(addresses[i], words[i]);
   }
-  WriteFMCMD(CommandProgram);
-  WriteFMUSTAT(Launch);
-  ReadFMUSTAT();
-  PVIOL = Bit(DataRead, StatusPVIOL);
-  ACCERR = Bit(DataRead, StatusACCERR);
+  LaunchCommand(CommandProgram);
   CBEIF = Bit(DataRead, StatusCBEIF);
-  if (PVIOL == 1)
-    WriteFMUSTAT(StatusPVIOL);
-  else if (ACCERR == 1)
-    WriteFMUSTAT(StatusACCERR);
   FlushOutputBuffer();
 }
 
@@ -420,20 +429,7 @@ void EraseMemory(std::int32_t address, int bank, int command) {
     WritePFlash(address, 0);
   else if (bank == BankX)
     WriteXFlash(address, 0);
-  WriteFMCMD(command);
-  WriteFMUSTAT(Launch);
-  ReadFMUSTAT();
-  PVIOL = Bit(DataRead, StatusPVIOL);
-  ACCERR = Bit(DataRead, StatusACCERR);
-  if (PVIOL == 1) {
-    WriteFMUSTAT(StatusPVIOL);
-    return;
-  }
-  if (ACCERR == 1) {
-    WriteFMUSTAT(StatusACCERR);
-    return;
-  }
-  PollFMUSTAT(StatusCCIF, CCIF);
+  if (LaunchCommand(command)) PollFMUSTAT(StatusCCIF, CCIF);
 }
 
 // Every block is tried; ErrorFlag tells whether any of them failed.
