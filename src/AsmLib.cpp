@@ -7,16 +7,12 @@ namespace {
 
 void Inject(int word) {
   WriteOPDBR(word);
-  ActivEOnceMode();
-  ActivEOnceMode();
-  ActivEOnceMode();
+  WaitForCore();
 }
 
 void Inject(int word, std::int32_t operand) {
   WriteOPDBR2WORDS(word, operand);
-  ActivEOnceMode();
-  ActivEOnceMode();
-  ActivEOnceMode();
+  WaitForCore();
 }
 
 void ReadMemory(int readInstruction, std::int32_t address) {

@@ -36,6 +36,12 @@ void ActivEOnceMode() { SendJTAGInsWithRead(eonce::EOnceInstruction, tap::IR4Bit
 
 void ActivDebugMode() { SendJTAGInsWithRead(eonce::DebugRequestInstruction, tap::IR4Bits); }
 
+void WaitForCore() {
+  ActivEOnceMode();
+  ActivEOnceMode();
+  ActivEOnceMode();
+}
+
 void ReadOCR() { ReadRegister(eonce::OCR, 1); }
 void WriteOCR(int value) { WriteRegister(eonce::OCR, 1, value); }
 void ReadOSCNTR() { ReadRegister(eonce::OSCNTR, 3); }

@@ -37,6 +37,9 @@ inline constexpr int LinkCoreTap = 0x2;
 void ActivCoreTap();
 void ActivEOnceMode();
 void ActivDebugMode();
+// Three EOnCE instruction scans in a row: nothing tells the host when the core has acted on
+// what it was just handed (an instruction, the debug request), so it is given that long.
+void WaitForCore();
 
 void ReadOCR();
 void WriteOCR(int value);

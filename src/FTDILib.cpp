@@ -1,12 +1,13 @@
 #include "FTDILib.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
 #include "Platform.h"
-#include "QZFlashShared.h"
 
+DWORD dwNumDevs = 0;
 std::uint8_t byOutputBuffer[OutputBufferSize];
 DWORD dwNumBytesToSend = 0;
 DWORD dwNumBytesSent = 0;
@@ -19,21 +20,33 @@ FT_STATUS ftStatus = FT_OK;
 DWORD dwClockDivisor = 0x1D;  // 60 MHz / ((1 + 29) * 2) = 1 MHz TCK
 DWORD dwNumRepliesBuilt = 0;
 DWORD dwNumRepliesOwed = 0;
+std::uint32_t ReadWait = ProgramReadWaitMs;
 
 namespace {
 
+LinkFailure latchedFailure = LinkFailure::None;
+
+void Latch(LinkFailure failure) {
+  if (latchedFailure == LinkFailure::None) latchedFailure = failure;
+}
+
 // Appends one command and counts the reply bytes it will make the adapter queue.
 void Append(std::initializer_list<int> bytes, DWORD replyBytes) {
+  if (LinkFailed()) return;
   if (dwNumBytesToSend + bytes.size() > OutputBufferSize) {
     // No flow comes near the end of the buffer; sending a cut sequence could leave the
-    // flash half commanded, so stop here instead.
+    // flash half commanded, so the whole batch is dropped instead.
     ClearOutputBuffer();
     std::puts(" Command buffer overflow");
-    ExitProgram();
+    Latch(LinkFailure::CommandOverflow);
+    return;
   }
   for (int byte : bytes) byOutputBuffer[dwNumBytesToSend++] = static_cast<std::uint8_t>(byte);
   dwNumRepliesBuilt += replyBytes;
 }
+
+// What one FT_Read may ask for of the queue last reported.
+DWORD QueuedBytesThatFit() { return std::min(dwNumBytesToRead, InputBufferSize); }
 
 // A clock count of n bits travels as n - 1.
 int Length(unsigned int n) { return static_cast<int>(n - 1); }
@@ -88,6 +101,14 @@ void AdaptativeClockOFF() { Append({mpsse::AdaptiveClockOff}, 0); }
 
 void WrongCode() { Append({mpsse::Invalid}, 2); }
 
+bool LinkFailed() { return latchedFailure != LinkFailure::None; }
+
+LinkFailure TakeLinkFailure() {
+  const LinkFailure failure = latchedFailure;
+  latchedFailure = LinkFailure::None;
+  return failure;
+}
+
 void ClearOutputBuffer() {
   dwNumBytesToSend = 0;
   dwNumRepliesBuilt = 0;
@@ -95,30 +116,39 @@ void ClearOutputBuffer() {
 
 // An empty buffer is not sent: a zero-length USB write would only cost a round trip.
 void FlushOutputBuffer() {
-  if (dwNumBytesToSend == 0) return;
-  ftStatus = FT_Write(ftHandle, byOutputBuffer, dwNumBytesToSend, &dwNumBytesSent);
-  // Commands that never left the PC will not be answered.
-  if (ftStatus == FT_OK) dwNumRepliesOwed += dwNumRepliesBuilt;
+  if (dwNumBytesToSend > 0 && !LinkFailed()) {
+    ftStatus = FT_Write(ftHandle, byOutputBuffer, dwNumBytesToSend, &dwNumBytesSent);
+    // Commands that never left the PC will not be answered.
+    if (ftStatus == FT_OK && dwNumBytesSent == dwNumBytesToSend)
+      dwNumRepliesOwed += dwNumRepliesBuilt;
+    else
+      Latch(LinkFailure::WriteFailed);
+  }
   ClearOutputBuffer();
 }
 
 void ReadQueuedBytes() {
-  const DWORD expected = dwNumRepliesOwed > 0 ? dwNumRepliesOwed : 1;
-  DWORD received = 0;
   dwNumBytesRead = 0;
+  if (LinkFailed()) return;
+  const DWORD owed = dwNumRepliesOwed;
+  const DWORD expected = owed > 0 ? owed : 1;
+  DWORD received = 0;
   std::uint64_t lastByteAt = MonotonicMs();
   for (;;) {
     ftStatus = FT_GetQueueStatus(ftHandle, &dwNumBytesToRead);
-    if (ftStatus != FT_OK) break;
+    if (ftStatus != FT_OK) {
+      Latch(LinkFailure::ReadFailed);
+      break;
+    }
     if (dwNumBytesToRead == 0) {
       if (MonotonicMs() - lastByteAt >= ReadTimeoutMs) {
-        ftStatus = FT_IO_ERROR;
+        Latch(LinkFailure::NoAnswer);
         break;
       }
       continue;
     }
     // An answer longer than the buffer keeps its tail, which is where every value is.
-    DWORD count = dwNumBytesToRead < InputBufferSize ? dwNumBytesToRead : InputBufferSize;
+    const DWORD count = QueuedBytesThatFit();
     if (dwNumBytesRead + count > InputBufferSize) {
       DWORD drop = dwNumBytesRead + count - InputBufferSize;
       std::memmove(byInputBuffer, byInputBuffer + drop, dwNumBytesRead - drop);
@@ -128,23 +158,115 @@ void ReadQueuedBytes() {
     ftStatus = FT_Read(ftHandle, byInputBuffer + dwNumBytesRead, count, &got);
     dwNumBytesRead += got;
     received += got;
-    if (ftStatus != FT_OK || received >= expected) break;
+    if (ftStatus != FT_OK) {
+      Latch(LinkFailure::ReadFailed);
+      break;
+    }
+    if (received >= expected) break;
     if (got > 0) lastByteAt = MonotonicMs();
   }
-  dwNumRepliesOwed = 0;
+  // Bytes still owed by a failed read will arrive, if ever, ahead of the next answer: the next
+  // read waits for them too, so that its value is again the tail.
+  dwNumRepliesOwed = owed > received ? owed - received : 0;
 }
 
 void ReadData(int n) {
   DataRead = 0;
-  const bool verifying = numeroOpe == 3 || ((numeroOpe == 1 || numeroOpe == 2) && numeroFin == 2);
-  SleepMs(verifying ? 4 : 6);
+  if (LinkFailed()) return;
+  SleepMs(ReadWait);
   ReadQueuedBytes();
-  if (ftStatus != FT_OK) {
+  if (LinkFailed()) {
     std::puts(" The Data Reading Failed");
     return;
   }
-  if (dwNumBytesRead < static_cast<DWORD>(n)) return;
+  if (dwNumBytesRead < static_cast<DWORD>(n)) {
+    Latch(LinkFailure::ShortAnswer);
+    return;
+  }
+  DataRead = static_cast<std::int32_t>(LittleEndianTail(n));
+}
+
+std::uint32_t LittleEndianTail(int n) {
   std::uint32_t value = 0;
   for (int i = 0; i < n; ++i) value |= std::uint32_t{byInputBuffer[dwNumBytesRead - n + i]} << (8 * i);
-  DataRead = static_cast<std::int32_t>(value);
+  return value;
+}
+
+int DeviceCheck() {
+  std::puts(" Checking for QZ devices...");
+  ftStatus = FT_CreateDeviceInfoList(&dwNumDevs);
+  if (ftStatus != FT_OK) {
+    std::puts(" Error in getting the number of devices");
+    return 1;
+  }
+  if (dwNumDevs == 0) {
+    std::puts(" There are no QZ devices installed");
+    return 1;
+  }
+  std::printf(" %d QZ devices found - The drivers are installed\n", static_cast<int>(dwNumDevs));
+  return 0;
+}
+
+int OpenPort(int deviceNumber) {
+  std::puts("\n Opening Port...");
+  ftStatus = FT_Open(deviceNumber, &ftHandle);
+  if (ftStatus != FT_OK) {
+    std::printf(" Opening failed with error %d\n", static_cast<int>(ftStatus));
+    return 1;
+  }
+  return 0;
+}
+
+// The status runs on from FT_Open's, so a failed open also fails the configuration.
+int ConfigPortParams() {
+  std::puts("\n Configuring port for use...");
+  ftStatus |= FT_ResetDevice(ftHandle);
+  ftStatus |= FT_GetQueueStatus(ftHandle, &dwNumBytesToRead);
+  if (ftStatus == FT_OK && dwNumBytesToRead != 0) {
+    FT_Read(ftHandle, byInputBuffer, QueuedBytesThatFit(), &dwNumBytesRead);
+  }
+  ftStatus |= FT_SetUSBParameters(ftHandle, UsbTransferSize, UsbTransferSize);
+  ftStatus |= FT_SetChars(ftHandle, 0, 0, 0, 0);
+  ftStatus |= FT_SetTimeouts(ftHandle, D2xxReadTimeoutMs, D2xxWriteTimeoutMs);
+  ftStatus |= FT_SetLatencyTimer(ftHandle, LatencyTimerMs);
+  ftStatus |= FT_SetBitMode(ftHandle, 0x00, FT_BITMODE_RESET);
+  ftStatus |= FT_SetBitMode(ftHandle, 0x00, FT_BITMODE_MPSSE);
+  const bool failed = ftStatus != FT_OK;
+  if (failed) {
+    std::printf(" Error in configuring the port %d\n", static_cast<int>(ftStatus));
+    FT_Close(ftHandle);
+  }
+  SleepMs(ModeSettleMs);
+  return failed ? 1 : 0;
+}
+
+// An MPSSE that is in step answers an unknown opcode with 0xFA and the opcode.
+int SyncMPSSE() {
+  WrongCode();
+  FlushOutputBuffer();
+  ReadQueuedBytes();
+  for (DWORD i = 0; i + 1 < dwNumBytesRead; ++i)
+    if (byInputBuffer[i] == mpsse::BadCommandEcho && byInputBuffer[i + 1] == mpsse::Invalid) return 0;
+  std::puts(" Error in synchronizing the port");
+  FT_Close(ftHandle);
+  return 1;
+}
+
+// TCK at 60 MHz / ((1 + 29) * 2) = 1 MHz, target out of reset, TMS high.
+void ConfigMPSSEParams() {
+  ClearOutputBuffer();
+  TCKMax();
+  AdaptativeClockOFF();
+  ThreePhasesDataClockOFF();
+  ConfigADBUS(pins::ResetReleased, pins::Directions);
+  ConfigACBUS(0x00, 0x00);
+  ConfigTCK();
+  LoopbackOFF();
+  FlushOutputBuffer();
+  std::puts(" Configuration of the port is done.");
+}
+
+void ClosePort() {
+  FT_SetBitMode(ftHandle, 0x00, FT_BITMODE_RESET);
+  FT_Close(ftHandle);
 }

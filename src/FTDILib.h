@@ -1,10 +1,15 @@
-// MPSSE command stream: the command buffer, its builders, the send and the read-back.
+// MPSSE command stream: the adapter's life (found, opened, configured, closed), the command
+// buffer, its builders, the send and the read-back. The only module that calls FT_*.
 //
 // Every builder appends exactly one MPSSE command to byOutputBuffer and sends nothing;
 // FlushOutputBuffer hands everything built so far to the adapter in one FT_Write. Each builder
 // also counts the reply bytes its command will make the adapter queue, so a read knows how
 // long the whole answer is and never mistakes part of one answer, or a late byte of an earlier
 // one, for the value it wants.
+//
+// The first transfer that fails is latched: from then on nothing is built, sent or read until
+// the operation that started it takes the failure and reports it. Commands after a failure
+// would act on a target whose state is no longer known, and no value of a failed read is data.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +21,22 @@ inline constexpr DWORD InputBufferSize = 1024;
 
 // A read fails when the adapter has reported no new byte for this long.
 inline constexpr std::uint64_t ReadTimeoutMs = 1000;
+
+// ReadData waits before it polls, so that the adapter has clocked the batch out at 1 MHz TCK
+// and queued the whole answer: a program-flash pair's batch is about 3500 clocks, a word read
+// for verification about 600.
+inline constexpr std::uint32_t ProgramReadWaitMs = 6;
+inline constexpr std::uint32_t VerifyReadWaitMs = 4;
+
+// D2XX set-up of the link. Transfers of 64 bytes each way and a 2 ms latency timer keep the
+// answer to a read from waiting in the chip; reads never block (time-out 0), writes give up
+// after 5 s.
+inline constexpr DWORD UsbTransferSize = 64;
+inline constexpr DWORD D2xxReadTimeoutMs = 0;
+inline constexpr DWORD D2xxWriteTimeoutMs = 5000;
+inline constexpr UCHAR LatencyTimerMs = 2;
+// The chip needs this long after entering MPSSE mode before it takes commands.
+inline constexpr std::uint32_t ModeSettleMs = 50;
 
 // MPSSE opcodes (FTDI's published command set). Data and TMS commands shift LSB first.
 namespace mpsse {
@@ -41,6 +62,15 @@ inline constexpr std::uint8_t Invalid = 0xAA;
 inline constexpr std::uint8_t BadCommandEcho = 0xFA;
 }  // namespace mpsse
 
+// Low pin byte (ADBUS): TCK, TDI and TMS outputs, TDO input, and bit 4 the target's reset
+// line (0 holds the target in reset). TMS rests high, TCK and TDI low.
+namespace pins {
+inline constexpr int ResetHeld = 0x08;
+inline constexpr int ResetReleased = 0x18;
+inline constexpr int Directions = 0x1B;
+}  // namespace pins
+
+extern DWORD dwNumDevs;
 extern std::uint8_t byOutputBuffer[OutputBufferSize];
 extern DWORD dwNumBytesToSend;
 extern DWORD dwNumBytesSent;
@@ -55,6 +85,32 @@ extern DWORD dwClockDivisor;
 // Reply bytes of the commands in byOutputBuffer, and of those sent since the last read.
 extern DWORD dwNumRepliesBuilt;
 extern DWORD dwNumRepliesOwed;
+
+enum class LinkFailure : std::uint8_t {
+  None,
+  CommandOverflow,  // a batch longer than byOutputBuffer; nothing of it was sent
+  WriteFailed,      // FT_Write failed or took fewer bytes than given
+  ReadFailed,       // FT_GetQueueStatus or FT_Read failed
+  NoAnswer,         // no new byte for ReadTimeoutMs before the whole answer came
+  ShortAnswer,      // an answer shorter than the value read from it
+};
+
+// True while a failure is latched.
+bool LinkFailed();
+// The latched failure, which is cleared: the caller reports it.
+LinkFailure TakeLinkFailure();
+
+// Adapter bring-up, in this order at start; each says what it did. 0 is success, 1 failure.
+int DeviceCheck();
+int OpenPort(int deviceNumber = 0);
+int ConfigPortParams();
+int SyncMPSSE();
+void ConfigMPSSEParams();
+// Returns the adapter to its default mode and releases it; statuses are not looked at.
+void ClosePort();
+
+// The wait of every ReadData, in ms; the operation in hand sets it.
+extern std::uint32_t ReadWait;
 
 // Builders: one MPSSE command each. A count n (1 to 8 bits) travels as n - 1.
 void SendDataUp(unsigned int n, int data);
@@ -84,9 +140,14 @@ void ClearOutputBuffer();
 void FlushOutputBuffer();
 
 // Reads the adapter's whole answer to what was sent since the last read into byInputBuffer
-// (its tail, if it is longer than the buffer). A timeout leaves ftStatus not FT_OK.
+// (its tail, if it is longer than the buffer). A failure is latched and leaves ftStatus not
+// FT_OK.
 void ReadQueuedBytes();
 
-// Waits the time the operation prescribes, reads the answer and leaves its last n bytes,
-// the last received most significant, in DataRead (0 after a failed or short answer).
+// Waits the set read wait, reads the answer and leaves its last n bytes, the last received most
+// significant, in DataRead. After a failed or short answer DataRead is 0 and the failure is
+// latched; a failed read also says so on the console.
 void ReadData(int n);
+
+// The last n (1 to 4) bytes of the answer in byInputBuffer, the last received most significant.
+std::uint32_t LittleEndianTail(int n);

@@ -1,37 +1,27 @@
-// The application: operator dialogue, adapter bring-up, target identification, initialisation,
-// the flash-module command cycle and the programming and verification passes.
+// The application: the operator dialogue, from the banner to the orderly exit.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "D2XX.h"
-#include "QZFlashShared.h"
+#include "FlashLib.h"
 
-extern DWORD dwNumDevs;
+// Operator's choices: 0 until chosen.
+extern std::int32_t numeroOpe;  // 1 complete programming, 2 full erase, 3 verification
+extern std::int32_t numeroFin;  // after programming: 1 again, 2 verify, 3 quit
+
 extern std::int32_t FileNumber;
 extern std::vector<std::string> FileTab;  // slot k holds entry number k; slot 0 is unused
+
+// What the run reports when it ends: the exit status.
+extern Outcome RunOutcome;
 
 // The whole run, from the banner to ExitProgram. Never returns.
 [[noreturn]] void QZFlashMain();
 
 int FilesList();
 
-// Adapter bring-up, in this order at start. 0 is success, 1 failure; the run goes on anyway.
-int DeviceCheck();
-int OpenPort();
-int ConfigPortParams();
-int SyncMPSSE();
-void ConfigMPSSEParams();
-
-// Resets the target into debug mode and clears the flash protection; ErrorFlag 1 on failure.
-void Initialisation();
-
-// Flash-module command cycle.
-void EraseMemory(std::int32_t address, int bank, int command);
-void FullErase(int target);
-
-// The passes over ChoosenFile.
-void WriteMemory();
-int VerifyMemory();
+// Lets the core leave debug mode, waits for Enter, releases the adapter and exits with the
+// status of RunOutcome.
+[[noreturn]] void ExitProgram();

@@ -1,7 +1,6 @@
 #include "SRecordLib.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -9,10 +8,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "AsmLib.h"
-#include "FTDILib.h"
-#include "QZFlashShared.h"
-
+std::string ChoosenFile;
 std::int32_t LineCount = 0;
 std::int32_t MoveSize = 0;
 char LineCarac[LineCaracSize] = "0";
@@ -26,10 +22,6 @@ std::int32_t SRecordDataSize = 0;
 std::int32_t SRecordData[SRecordWordCount] = {0x30};
 std::int32_t CheckSum = 0;
 std::int32_t VarConvInt = 0;
-std::int32_t CheckSumMemory = 0;
-
-// ---------------------------------------------------------------------------------------------
-// Reading and decoding the lines of ChoosenFile
 
 namespace {
 
@@ -39,9 +31,6 @@ constexpr int MaxLineChars = LineCaracSize - 1;
 constexpr std::size_t ByteCountPos = 2;
 constexpr std::size_t FirstBytePos = 4;
 
-// Address bytes plus the checksum byte: the least byte count of a record of the type.
-constexpr int S0FieldBytes = 3;
-constexpr int S3S7FieldBytes = 5;
 constexpr int FirstS0DataByte = 2;
 constexpr int FirstS3S7DataByte = 4;
 
@@ -49,8 +38,6 @@ constexpr int FirstS3S7DataByte = 4;
 constexpr std::int32_t ProgramAndDataHeader[] = {0x5052, 0x4F47, 0x5241, 0x4D26, 0x4441, 0x5441};
 constexpr std::int32_t ProgramOnlyHeader[] = {0x5052, 0x4F47, 0x5241, 0x004D};  // "PROGRA", 0, 'M'
 constexpr std::int32_t DataOnlyHeader[] = {0x4441, 0x5441};
-
-constexpr const char* WrongFormatMessage = " Wrong SRecord format or file";
 
 int HexDigitValue(int character) {
   if (character >= '0' && character <= '9') return character - '0';
@@ -74,12 +61,7 @@ bool IsAcceptedType() {
 
 int MinByteCount() {
   if (!IsAcceptedType()) return 1;
-  return RecordType[1] == '0' ? S0FieldBytes : S3S7FieldBytes;
-}
-
-bool Reject() {
-  std::puts(WrongFormatMessage);
-  return false;
+  return RecordType[1] == '0' ? S0FieldBytes : S3FieldBytes;
 }
 
 // Pairs the bytes from firstByte up to the checksum into SRecordData. An odd number of data
@@ -106,9 +88,7 @@ bool OpenChoosenFile(std::ifstream& file) {
   std::error_code error;
   if (!std::filesystem::is_directory(ChoosenFile, error))
     file.open(ChoosenFile, std::ios::binary);
-  if (file.is_open()) return true;
-  std::puts("\n Impossible to open the file");
-  return false;
+  return file.is_open();
 }
 
 // Reads up to MaxLineChars characters into piece, stopping after a newline, and returns the
@@ -142,30 +122,28 @@ int ConvASCIItoDec(int character) {
   return VarConvInt;
 }
 
-void CountSRecordline() {
+bool CountSRecordline() {
   LineCount = 0;
   std::ifstream file;
-  if (!OpenChoosenFile(file)) return;
+  if (!OpenChoosenFile(file)) return false;
   char piece[LineCaracSize] = {};
   while (ReadLinePiece(file, piece) > 0) ++LineCount;
-}
-
-bool ReadSRecordline() {
-  std::ifstream file;
-  if (!OpenChoosenFile(file)) return false;
-  if (!file.seekg(MoveSize)) {
-    std::puts("\n Impossible to read SRecord line ");
-    return false;
-  }
-  char line[LineCaracSize] = {};
-  const int taken = ReadLinePiece(file, line);
-  if (taken == 0) return false;
-  std::memcpy(LineCarac, line, sizeof line);
-  MoveSize += taken;
   return true;
 }
 
-bool SRecordLineDecode() {
+LineRead ReadSRecordline() {
+  std::ifstream file;
+  if (!OpenChoosenFile(file)) return LineRead::CannotOpen;
+  if (!file.seekg(MoveSize)) return LineRead::CannotSeek;
+  char line[LineCaracSize] = {};
+  const int taken = ReadLinePiece(file, line);
+  if (taken == 0) return LineRead::EndOfFile;
+  std::memcpy(LineCarac, line, sizeof line);
+  MoveSize += taken;
+  return LineRead::Read;
+}
+
+RecordStatus SRecordLineDecode() {
   FullByteCountInt = 0;
   RecordType[0] = LineCarac[0];
   RecordType[1] = LineCarac[0] == '\0' ? '\0' : LineCarac[1];
@@ -173,20 +151,17 @@ bool SRecordLineDecode() {
   // Characters after the terminator are left from longer earlier lines.
   const std::string_view line(LineCarac, std::find(LineCarac, std::end(LineCarac), '\0'));
   const int count = BytePair(line, ByteCountPos);
-  if (count < 0) return Reject();
-  if (count > MaxByteCount) {
-    std::puts(" Format error in SRecord File ");
-    ExitProgram();
-  }
-  if (count < MinByteCount()) return Reject();
+  if (count < 0) return RecordStatus::Malformed;
+  if (count > MaxByteCount) return RecordStatus::CountAbove41;
+  if (count < MinByteCount()) return RecordStatus::Malformed;
   for (int i = 0; i < count; ++i) {
     const int byte = BytePair(line, FirstBytePos + 2 * i);
-    if (byte < 0) return Reject();
+    if (byte < 0) return RecordStatus::Malformed;
     SRecordInt[i] = byte;
   }
   // Only a well-formed record has a byte count: a malformed one then fails the checksum test.
   FullByteCountInt = count;
-  if (!IsAcceptedType()) return Reject();
+  if (!IsAcceptedType()) return RecordStatus::UnknownType;
 
   switch (RecordType[1]) {
     case '0':
@@ -195,18 +170,18 @@ bool SRecordLineDecode() {
       AssembleWords(FirstS0DataByte, false);
       break;
     case '3':
-      SRecordDataSize = count - S3S7FieldBytes;
+      SRecordDataSize = count - S3FieldBytes;
       std::copy_n(SRecordInt, std::size(AddressS3), AddressS3);
       AssembleWords(FirstS3S7DataByte, true);
       break;
     default:
-      SRecordDataSize = count - S3S7FieldBytes;
+      SRecordDataSize = count - S3FieldBytes;
       std::copy_n(SRecordInt, std::size(AddressS7), AddressS7);
       AssembleWords(FirstS3S7DataByte, false);
       break;
   }
   CheckSum = SRecordInt[count - 1];
-  return true;
+  return RecordStatus::Accepted;
 }
 
 int VerifyChecksum() {
@@ -217,125 +192,8 @@ int VerifyChecksum() {
 }
 
 int HeaderTrad() {
-  if (HoldsHeader(ProgramAndDataHeader) || HoldsHeader(ProgramOnlyHeader) ||
-      HoldsHeader(DataOnlyHeader))
-    return 1;
-  std::puts(WrongFormatMessage);
-  return 0;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Per-record work of the passes
-
-namespace {
-
-// What an S3 record's address selects.
-enum class Region { ProgramFlash, BootFlash, DataFlash, Outside, Rejected };
-
-constexpr int SpaceP = 0;  // address byte 0 of a P-memory record
-constexpr int SpaceX = 2;  // address byte 0 of an X-memory record
-constexpr int BootRegion = 2;
-
-Region SelectRegion() {
-  if (AddressS3[0] == SpaceX) return Region::DataFlash;
-  if (AddressS3[0] != SpaceP) return Region::Rejected;
-  if (AddressS3[1] < BootRegion) return Region::ProgramFlash;
-  return AddressS3[1] == BootRegion ? Region::BootFlash : Region::Outside;
-}
-
-std::int32_t RecordAddress() { return AddressS3[1] * 65536 + AddressS3[2] * 256 + AddressS3[3]; }
-
-int RecordWords() { return (FullByteCountInt - 5) / 2; }
-
-void RejectRecord() {
-  std::puts(" Wrong SRecord format or file");
-  ErrorFlag = 1;
-}
-
-// Type digit of records the passes act on; any other was rejected.
-bool DispatchCommon() {
-  switch (RecordType[1]) {
-    case '0':
-      HeaderFlag = HeaderTrad();
-      return false;
-    case '7':
-      return false;
-    case '3':
-      return true;
-    default:
-      RejectRecord();
-      return false;
-  }
-}
-
-// The previous flash command failed: this word is not written.
-bool FlashFailed() {
-  if (ACCERR == 0 && PVIOL == 0) return false;
-  std::puts(" Writing error");
-  ErrorFlag = 1;
-  return true;
-}
-
-}  // namespace
-
-void WriteSRecordData() {
-  if (!DispatchCommon()) return;
-  const Region region = SelectRegion();
-  if (region == Region::Rejected) {
-    RejectRecord();
-    return;
-  }
-  // Nothing is written from a file whose header was not accepted.
-  if (region == Region::Outside || FullByteCountInt <= 6 || HeaderFlag != 1) return;
-  const std::int32_t address = RecordAddress();
-  const int words = RecordWords();
-  if (region == Region::ProgramFlash) {
-    for (int k = 0; k < words; k += 2) {
-      if (FlashFailed()) continue;
-      // An odd last word goes alone: pairing it would program the word after the record.
-      if (k + 1 < words)
-        WriteProgramFlash(address + k, SRecordData[k], address + k + 1, SRecordData[k + 1]);
-      else
-        WriteBootFlash(address + k, SRecordData[k]);
-    }
-    return;
-  }
-  for (int k = 0; k < words; ++k) {
-    if (FlashFailed()) continue;
-    if (region == Region::BootFlash)
-      WriteBootFlash(address + k, SRecordData[k]);
-    else
-      WriteDataFlash(address + k, SRecordData[k]);
-  }
-}
-
-// The memory checksum covers the same bytes as the record's own: byte count, address, data.
-void ReadSRecordData() {
-  if (!DispatchCommon()) return;
-  const Region region = SelectRegion();
-  if (region == Region::Rejected) {
-    RejectRecord();
-    return;
-  }
-  std::int32_t sum = FullByteCountInt + AddressS3[0] + AddressS3[1] + AddressS3[2] + AddressS3[3];
-  if (region == Region::Outside) {
-    CheckSumMemory = sum;
-    return;
-  }
-  // Records low in X memory (third address byte up to 0x0F) are taken as matching unread.
-  if (region == Region::DataFlash && AddressS3[2] <= 0x0F) {
-    CheckSumMemory = CheckSum;
-    return;
-  }
-  if (FullByteCountInt > 6) {
-    const std::int32_t address = RecordAddress();
-    for (int k = 0; k < RecordWords(); ++k) {
-      if (region == Region::DataFlash)
-        ReadXFlash(address + k);
-      else
-        ReadPFlash(address + k);
-      sum += (DataRead & 0xFF) + ((DataRead >> 8) & 0xFF);
-    }
-  }
-  CheckSumMemory = ~sum & 0xFF;
+  return HoldsHeader(ProgramAndDataHeader) || HoldsHeader(ProgramOnlyHeader) ||
+                 HoldsHeader(DataOnlyHeader)
+             ? 1
+             : 0;
 }

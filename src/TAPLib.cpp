@@ -2,9 +2,20 @@
 
 #include "FTDILib.h"
 #include "Platform.h"
-#include "QZFlashShared.h"
 
 namespace {
+
+// Reset pulse timings, generous on purpose: a reset circuit on the board may filter or stretch
+// the pulse, and the core needs time to start after release before anything is scanned.
+constexpr std::uint32_t ResetBeforeMs = 1000;
+constexpr std::uint32_t ResetHeldMs = 800;
+constexpr std::uint32_t ResetAfterMs = 200;
+// The same with the identification inside, while the line is held.
+constexpr std::uint32_t IdentifyBeforeMs = 200;
+constexpr std::uint32_t IdentifyHeldMs = 500;
+constexpr std::uint32_t IdentifyTapResetMs = 1;
+constexpr std::uint32_t IdentifyReleaseMs = 200;
+constexpr std::uint32_t IdentifyAfterMs = 310;
 
 int ExitWith(int lastBit) { return lastBit ? tap::ExitWithOne : tap::ExitWithZero; }
 
@@ -23,35 +34,44 @@ void InstructionScan(int instruction, int size, bool read) {
   SendTMSCmdDown(2, tap::ExitToIdle);
 }
 
-void PulseReset(std::uint32_t beforeMs, std::uint32_t heldMs, std::uint32_t afterMs) {
-  SleepMs(beforeMs);
-  ConfigADBUS(tap::PinsResetHeld, tap::PinDirections);
+void SetResetLine(int pins) {
+  ConfigADBUS(pins, pins::Directions);
   FlushOutputBuffer();
-  SleepMs(heldMs);
-  ConfigADBUS(tap::PinsResetReleased, tap::PinDirections);
-  FlushOutputBuffer();
-  SleepMs(afterMs);
 }
 
 }  // namespace
 
-void ResetCPU() { PulseReset(1000, 800, 200); }
+void ResetCPU() {
+  SleepMs(ResetBeforeMs);
+  SetResetLine(pins::ResetHeld);
+  SleepMs(ResetHeldMs);
+  SetResetLine(pins::ResetReleased);
+  SleepMs(ResetAfterMs);
+}
 
 void ResetTAP() { SendTMSCmdDown(5, tap::ToTestLogicReset); }
 
-// The target is identified while it is held in reset.
-void ResetCPUTAP() {
-  SleepMs(200);
-  ConfigADBUS(tap::PinsResetHeld, tap::PinDirections);
-  FlushOutputBuffer();
-  SleepMs(500);
+void ResetCPUTAP(void (*identify)()) {
+  SleepMs(IdentifyBeforeMs);
+  SetResetLine(pins::ResetHeld);
+  SleepMs(IdentifyHeldMs);
   ResetTAP();
-  SleepMs(1);
-  ReadIDCode();
-  SleepMs(200);
-  ConfigADBUS(tap::PinsResetReleased, tap::PinDirections);
+  SleepMs(IdentifyTapResetMs);
+  identify();
+  SleepMs(IdentifyReleaseMs);
+  SetResetLine(pins::ResetReleased);
+  SleepMs(IdentifyAfterMs);
+}
+
+bool ScanIDCode(std::uint32_t& idcode) {
+  ResetTAP();
+  SendJTAGInsWithRead(tap::IdcodeInstruction, tap::IR8Bits);
+  GetDataNoWrite(4);
   FlushOutputBuffer();
-  SleepMs(310);
+  ReadQueuedBytes();
+  if (LinkFailed() || dwNumBytesRead < 4) return false;
+  idcode = LittleEndianTail(4);
+  return true;
 }
 
 void SendJTAGInsWithRead(int instruction, int size) { InstructionScan(instruction, size, true); }

@@ -25,16 +25,17 @@ inline constexpr int DR4Bits = 5;
 // Chip-level TAP instructions.
 inline constexpr int IdcodeInstruction = 0x02;
 inline constexpr int LinkInstruction = 0x05;
-
-// Low pin byte: TMS high, TCK and TDI low; bit 4 is the target's reset line (0 holds reset).
-inline constexpr int PinsResetHeld = 0x08;
-inline constexpr int PinsResetReleased = 0x18;
-inline constexpr int PinDirections = 0x1B;
 }  // namespace tap
 
+// Pulses the target's reset line: the core restarts from reset, out of debug mode.
 void ResetCPU();
 void ResetTAP();
-void ResetCPUTAP();
+// The reset pulse with identify() run while the target is held in reset, where the chip-level
+// TAP answers whatever the core was doing.
+void ResetCPUTAP(void (*identify)());
+// Reads the chip-level TAP's 32-bit IDCODE register from Test-Logic-Reset, sending and reading
+// at once. False when the read failed or came short.
+bool ScanIDCode(std::uint32_t& idcode);
 void SendJTAGInsWithRead(int instruction, int size);
 void SendJTAGInsNoRead(int instruction, int size);
 void GetDataWithWrite(int count, std::int32_t data);

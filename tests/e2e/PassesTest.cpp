@@ -287,19 +287,29 @@ class PassesTest : public ::testing::Test {
 
   std::string StatePath() const { return (bench.path() / "flash.txt").string(); }
   void UseImage(const std::string& text) const { files.Write("image.s19", text); }
+  // The USB writes of a clean run of variant 1.
+  int WritesOf(const std::string& input) const {
+    const std::string trace = (bench.path() / "trace.txt").string();
+    Sim(1, input, {"--trace", trace});
+    std::istringstream lines(bench.Read("trace.txt"));
+    int count = 0;
+    for (std::string line; std::getline(lines, line);) count += line.starts_with("write ") ? 1 : 0;
+    return count;
+  }
+
   // The flash as the state file shows it, without the file's comment line.
   std::string Flash() const {
     const std::string state = bench.Read("flash.txt");
     return state.substr(state.find('\n') + 1);
   }
 
-  // A run that must end as every run does, with the protocol warnings of err.
+  // A run that must end as every run does, with the exit status and protocol warnings given.
   RunResult Sim(int variant, const std::string& input, const std::vector<std::string>& faults = {},
-                const std::string& err = console::CleanRun) const {
+                int status = 0, const std::string& err = console::CleanRun) const {
     std::vector<std::string> args{"--variant", std::to_string(variant), "--state", StatePath()};
     args.insert(args.end(), faults.begin(), faults.end());
     RunResult run = ::Run(QZFLASH_SIM, args, files.path(), input, 30);
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, status);
     EXPECT_EQ(run.err, err);
     EXPECT_TRUE(run.out.ends_with(console::Goodbye)) << run.out;
     return run;
@@ -337,7 +347,7 @@ TEST_P(PassesOnVariant, ProgramsARandomImageAndVerifiesItUntilAWordReadsWrong) {
     read.words[0] ^= 1;
     const std::string option = SpaceLetter(read.space) + ":" + Hex(read.address);
     const int line = static_cast<int>(first - records.begin()) + 2;
-    EXPECT_EQ(VerificationRun(Sim(variant, Verify, {"--bad-word", option}).out),
+    EXPECT_EQ(VerificationRun(Sim(variant, Verify, {"--bad-word", option}, 1).out),
               PassUpTo(static_cast<int>(records.size()) + 2, line, MismatchLine(Checksum(*first), Checksum(read))) +
                   ErrorDetected)
         << option;
@@ -396,7 +406,6 @@ TEST_F(PassesTest, AFailedProgramCommandStopsThePass) {
     std::string shown;    // before " Programming failed"
     std::size_t written;  // words programmed, in file order
     std::vector<Record> records;
-    std::string err = console::CleanRun;
   };
   const Case cases[] = {
       {"PVIOL of the third of eight pairs", 1, {"--pviol-after", "4"}, Repeat(WritingError, 5), 4,
@@ -411,80 +420,145 @@ TEST_F(PassesTest, AFailedProgramCommandStopsThePass) {
       // Variant 2 launches three erases; the first program command, the pass's last, hangs.
       {"a last command that never completes", 2, {"--hang-after", "3"}, " Flash command timeout\n", 0,
        {{SpaceP, 0x0050, Words(2, 0x5060)}}},
-      // No program flash from 0x10000: the array writes go nowhere, the command is an access error.
-      {"variant 2 above 0xFFFF", 2, {}, WritingError, 4,
-       {{SpaceP, 0x0100, Words(4, 0x0101)}, {SpaceP, 0x10000, Words(4, 0x0202)}, {SpaceP, 0x0200, Words(4, 0x0303)}},
-       "qzflash-sim: protocol warnings: 3 (unmapped store 2, bad-command echo 1)\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove(StatePath());  // variant 2 refuses a state with variant 1's data flash
     UseImage(Write(c.records));
-    EXPECT_EQ(ProgrammingPass(Sim(c.variant, Program, c.fault, c.err).out), c.shown + Failed);
+    EXPECT_EQ(ProgrammingPass(Sim(c.variant, Program, c.fault, 1).out), c.shown + Failed);
     EXPECT_EQ(Flash(), StateOf(ImageOf(c.records, c.written)));
   }
-  // The fault fires once: doing it again programs everything.
+  // The fault fires once: doing it again programs everything, and the run ends as that did.
   UseImage(Write(cases[0].records));
   EXPECT_EQ(Between(Sim(1, "1\n3\n1\n3\n\n", cases[0].fault).out, Menu + Asked(1), Asked(3)),
             console::Initialised + Erased + Rewritten + Menu);
   EXPECT_EQ(Flash(), StateOf(ImageOf(cases[0].records)));
 }
 
-// Each file is verified against the flash its sound version programmed, then programmed.
-TEST_F(PassesTest, FilesThePassesStopOn) {
+// text with line (and its newline) put before its line number `before`, from 1.
+std::string WithLine(const std::string& text, int before, const std::string& line) {
+  std::size_t at = 0;
+  for (int i = 1; i < before; ++i) at = text.find('\n', at) + 1;
+  return text.substr(0, at) + line + "\n" + text.substr(at);
+}
+
+// Each file is verified against the flash its sound version programmed, then offered for
+// programming: the check before the erase refuses it and the flash stays as it was.
+TEST_F(PassesTest, FilesThatCannotBeProgrammedLeaveTheFlashAlone) {
   const std::vector<Record> sound{
       {SpaceP, 0x0100, Words(6, 0x1001)}, {SpaceX, 0x2100, Words(5, 0x2002)}, {SpaceP, 0x20100, Words(4, 0x3003)}};
-  std::vector<Record> space1 = sound;
+  std::vector<Record> space1 = sound, beyond = sound;
   space1[1].space = 1;
+  beyond[2].address = 0x20FFE;  // four words from the last two of boot flash on
+  const std::string soundText = Write(sound);
+  std::vector<std::uint8_t> oddBytes = S3Bytes(sound[0]);
+  oddBytes.pop_back();
   const unsigned checksum = Checksum(sound[1]);
+  const std::string refused = "\n The file cannot be programmed: the flash was left as it was\n";
   struct Case {
     const char* name;
-    std::string file, verification, programming;
-    std::size_t written;  // words programmed, in file order
+    std::string file;
+    int verificationStatus;    // of operation 3; -1: not tried
+    std::string verification;  // what it shows after the initialisation
+    std::string check;         // the reason the check before programming gives
   };
   const Case cases[] = {
       // Verification does not test line checksums: the checksum byte meets the flash's.
-      {"wrong line checksum", Write(sound, {.wrongChecksumLine = 3}),
-       MismatchLine((checksum + 1) & 0xFF, checksum) + ErrorDetected, WrongChecksum + Failed, 6},
-      {"rejected header", Write(sound, {.header = {"\0\0PROGRAM DATA", 14}}), WrongFormat + ErrorDetected,
-       WrongFormat + Failed, 0},
-      {"no header", Write(sound, {.header = ""}), ErrorDetected, Failed, 0},
-      // The rejected record's memory checksum stays 0 and is compared like any other.
-      {"a0 = 1", Write(space1), WrongFormat + MismatchLine(Checksum(space1[1]), 0) + ErrorDetected,
-       WrongFormat + Failed, 6},
-      {"no end record", Write(sound, {.endRecord = false}), EndOfFile + ErrorDetected, EndOfFile + Failed, 15},
+      {"wrong line checksum", Write(sound, {.wrongChecksumLine = 3}), 1,
+       MismatchLine((checksum + 1) & 0xFF, checksum) + ErrorDetected, " Line 3: wrong checksum\n"},
+      {"rejected header", Write(sound, {.header = {"\0\0PROGRAM DATA", 14}}), 2, WrongFormat,
+       " Line 1: header not PROGRAM&DATA, PROGRA<0>M or DATA\n"},
+      {"no header", Write(sound, {.header = ""}), 2, WrongFormat, " Line 1: a record before the S0 header\n"},
+      {"a0 = 1", Write(space1), 2, WrongFormat, " Line 3: address byte 0 is neither 00 (P) nor 02 (X)\n"},
+      {"record type S1", WithLine(soundText, 5, "S1071000AB12CD3600"), 2, WrongFormat,
+       " Line 5: record type S1 is not S0, S3 or S7\n"},
+      {"not an S-Record line", WithLine(soundText, 2, "hello"), 2, WrongFormat, " Line 2: not an S-Record line\n"},
+      {"byte count above 41", "S32A" + soundText.substr(4), 2, " Format error in SRecord File \n",
+       " Line 1: byte count above 41\n"},
+      {"no end record", Write(sound, {.endRecord = false}), 2, EndOfFile, " Line 5: no S7 end record\n"},
+      {"empty file", "", 2, EndOfFile, " Line 1: no S0 header\n"},
+      {"odd number of data bytes", WithLine(Write(std::vector<Record>(sound.begin() + 1, sound.end())), 2,
+                                            Line('3', oddBytes, false, "")),
+       -1, "", " Line 2: odd number of data bytes\n"},
+      {"words beyond boot flash", Write(beyond), -1, "", " Line 4: P:0x21000 is not in the flash of this target\n"},
+      // The passes stop at the end record: what follows is never programmed, nor verified.
+      {"a record after the end record", soundText + "S30900001000AB12CD3428\n", 0, Steps(0) + Success,
+       " Line 6: text after the S7 end record\n"},
   };
+  UseImage(soundText);
+  Sim(1, Program);
+  const std::string programmed = Flash();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    UseImage(Write(sound));
-    Sim(1, Program);
     UseImage(c.file);
-    EXPECT_EQ(VerificationRun(Sim(1, Verify).out), c.verification);
-    EXPECT_EQ(ProgrammingPass(Sim(1, Program).out), c.programming);
-    EXPECT_EQ(Flash(), StateOf(ImageOf(sound, c.written)));
+    if (c.verificationStatus >= 0) {
+      EXPECT_EQ(VerificationRun(Sim(1, Verify, {}, c.verificationStatus).out), c.verification);
+    }
+    EXPECT_TRUE(Sim(1, Program, {}, 2).out.ends_with("\n Choosen File : image.s19\n" + c.check + refused +
+                                                      console::Goodbye));
+    EXPECT_EQ(Flash(), programmed);
   }
+  // A folder cannot be opened.
+  std::filesystem::remove(files.path() / "image.s19");
+  std::filesystem::create_directory(files.path() / "image.s19");
+  EXPECT_EQ(VerificationRun(Sim(1, Verify, {}, 2).out), "\n Impossible to open the file\n");
+  EXPECT_TRUE(Sim(1, Program, {}, 2).out.ends_with(" Line 1: the file cannot be opened\n" + refused + console::Goodbye));
+  EXPECT_EQ(Flash(), programmed);
+  // Variant 2 has no program flash from 0x10000.
+  std::filesystem::remove(files.path() / "image.s19");
+  std::filesystem::remove(StatePath());
+  UseImage(Write(std::vector<Record>{{SpaceP, 0xFFFE, Words(4, 0x0101)}}));
+  EXPECT_TRUE(Sim(2, Program, {}, 2).out.ends_with(" Line 2: P:0x10000 is not in the flash of this target\n" + refused +
+                                                    console::Goodbye));
+  EXPECT_EQ(Flash(), "");
+}
+
+// Equal record sums, different words: only a word by word comparison tells.
+TEST_F(PassesTest, VerificationComparesWordsNotSums) {
+  const std::vector<Record> programmed{{SpaceP, 0x0200, {0x1234, 0x5678, 0x9ABC}}, {SpaceX, 0x2300, {0xA1B2, 0xC3D4}}};
+  UseImage(Write(programmed));
+  Sim(1, Program);
+  std::vector<Record> swappedWords = programmed, swappedBytes = programmed;
+  std::swap(swappedWords[0].words[1], swappedWords[0].words[2]);
+  swappedBytes[1].words[1] = 0xD4C3;
+  UseImage(Write(swappedWords));
+  EXPECT_EQ(VerificationRun(Sim(1, Verify, {}, 1).out),
+            "\n Word at P:0x00201 = 0x5678 and file word = 0x9ABC\n" + ErrorDetected);
+  UseImage(Write(swappedBytes));
+  EXPECT_EQ(VerificationRun(Sim(1, Verify, {}, 1).out),
+            "\n Word at X:0x02301 = 0xC3D4 and file word = 0xD4C3\n" + ErrorDetected);
+}
+
+// A read that fails is never taken for a value, whatever the value would have passed for.
+TEST_F(PassesTest, FailedReadsNeverPassForMatches) {
+  // One record of no words: nothing to compare, so only the failed reads of the initialisation
+  // stand between the unplugged adapter and a success.
+  UseImage(Write(std::vector<Record>{{SpaceP, 0x1000, {}}}));
+  const RunResult run = Sim(1, Verify, {"--unplug-after", "12"}, 3);
+  EXPECT_TRUE(run.out.ends_with(" Initialization error\n" + console::Goodbye)) << run.out;
+  // Unplugged during the verification after programming, over words that were programmed
+  // and words that were not.
+  UseImage(Write(RandomImage(1, 7, 4, 30)));
+  const int programming = WritesOf(Program);
+  const RunResult verifying = Sim(1, ProgramThenVerify, {"--unplug-after", std::to_string(programming + 10)}, 3);
+  const std::string verification = MenuVerification(verifying.out);
+  EXPECT_TRUE(verification.starts_with(" The Data Reading Failed\n")) << verification;
+  EXPECT_TRUE(verification.ends_with(ErrorDetected)) << verification;
 }
 
 TEST_F(PassesTest, UnpluggingDuringProgrammingEndsTheRunInOrder) {
   UseImage(Write(RandomImage(1, 5, 4, 30)));
-  auto writes = [this](const std::string& input) {
-    const std::string trace = (bench.path() / "trace.txt").string();
-    Sim(1, input, {"--trace", trace});
-    std::istringstream lines(bench.Read("trace.txt"));
-    int count = 0;
-    for (std::string line; std::getline(lines, line);) count += line.starts_with("write ") ? 1 : 0;
-    return count;
-  };
   // A full erase makes the writes that programming makes besides its pass: the unplug falls
   // halfway through the pass.
-  const int eraseOnly = writes("2\n\n");
-  const int programming = writes(Program);
+  const int eraseOnly = WritesOf("2\n\n");
+  const int programming = WritesOf(Program);
   ASSERT_GT(programming - eraseOnly, 100);
-  const RunResult run = Sim(1, Program, {"--unplug-after", std::to_string(eraseOnly + (programming - eraseOnly) / 2)});
-  EXPECT_NE(run.out.find(Erased), std::string::npos);
-  EXPECT_NE(run.out.find(Failed), std::string::npos);
-  EXPECT_EQ(run.out.find(Rewritten), std::string::npos);
-  EXPECT_EQ(run.out.find("timeout"), std::string::npos) << "a dead link is noticed at once";
+  const RunResult run =
+      Sim(1, Program, {"--unplug-after", std::to_string(eraseOnly + (programming - eraseOnly) / 2)}, 3);
+  const std::string pass = ProgrammingPass(run.out);
+  EXPECT_TRUE(pass.ends_with(Failed)) << pass;
+  EXPECT_EQ(pass.find(WritingError), std::string::npos) << "a dead link is noticed at once";
+  EXPECT_EQ(pass.find(" The Data Reading Failed"), pass.rfind(" The Data Reading Failed")) << "and said once";
 }
 
 TEST_F(PassesTest, LateRepliesChangeNeitherTheDialogueNorTheFlash) {
@@ -508,11 +582,14 @@ TEST_F(PassesTest, TwentyFiveLinesShowAStepEverySecondLine) {
   const RunResult run = Sim(1, ProgramThenVerify);
   EXPECT_EQ(ProgrammingPass(run.out), Steps(10) + Rewritten);
   EXPECT_EQ(MenuVerification(run.out), Steps(10) + Success);
-  // A wrong checksum on line 7 shows after the step of line 6; on line 8, before its own step.
-  UseImage(Write(records, {.wrongChecksumLine = 7}));
-  EXPECT_EQ(ProgrammingPass(Sim(1, Program).out), Steps(3) + WrongChecksum + Failed);
-  UseImage(Write(records, {.wrongChecksumLine = 8}));
-  EXPECT_EQ(ProgrammingPass(Sim(1, Program).out), Steps(3) + WrongChecksum + ProgressStep(4) + Failed);
+  // A mismatch on line 7 shows after the step of line 6; on line 8, before its own step.
+  for (const int line : {7, 8}) {
+    Record read = records[static_cast<std::size_t>(line - 2)];
+    read.words[0] ^= 1;
+    const std::string mismatch = MismatchLine(Checksum(records[static_cast<std::size_t>(line - 2)]), Checksum(read));
+    EXPECT_EQ(VerificationRun(Sim(1, Verify, {"--bad-word", "P:" + Hex(read.address)}, 1).out),
+              Steps(3) + mismatch + (line == 8 ? ProgressStep(4) : "") + ErrorDetected);
+  }
 }
 
 }  // namespace

@@ -50,9 +50,9 @@ TEST_F(TargetTest, FullEraseOfEitherVariantUnderEveryFault) {
       Banner + AdapterReady + "\n Wrong aim... \n" + OperationMenu + Asked(2) + "\n Wrong aim !\n" + Goodbye;
   const std::string initialising =
       Banner + AdapterReady + OperationMenu + Asked(2) + Separator + "\n Initialization of the CPU...\n";
-  std::string unplugged = initialising, timeouts = EraseRun;
-  for (int i = 0; i < 5; ++i) unplugged += " The Data Reading Failed\n";
+  std::string timeouts = EraseRun;
   for (int i = 0; i < 4; ++i) timeouts += " Flash command timeout\n";
+  const std::string readFailed = initialising + " The Data Reading Failed\n Initialization error\n" + Goodbye;
   const std::string bootRows =
       "P 20000: 1234 FFFF FFFF FFFF FFFF FFFF FFFF FFFF\nP 20FF8: FFFF FFFF FFFF FFFF FFFF FFFF FFFF 4321\n";
   const std::string kept = "as programmed";
@@ -61,25 +61,32 @@ TEST_F(TargetTest, FullEraseOfEitherVariantUnderEveryFault) {
     int variant;
     std::vector<std::string> args;
     std::string out, rows;
+    int status;
     int atLeastSeconds = 0;
   };
   const Case cases[] = {
-      {"variant 1", 1, {}, erased, ""},
-      {"variant 2", 2, {}, erased, ""},
-      {"answers a byte a poll", 1, {"--late-replies", "1"}, erased, ""},
-      {"real time: the reset pulse alone waits two seconds", 2, {"--realtime"}, erased, "", 2},
-      {"unknown IDCODE", 1, {"--idcode", "0x01F4601F"}, refused, kept},
-      {"TDO stuck at 0", 1, {"--no-target", "0"}, refused, kept},
-      {"TDO stuck at 1", 1, {"--no-target", "1"}, refused, kept},
-      {"protection that stays", 2, {"--stuck-protection"}, initialising + " Initialization error\n" + Goodbye, kept},
-      {"unplugged after write 4", 1, {"--unplug-after", "4"}, unplugged + " Initialization error\n" + Goodbye, kept},
-      {"unplugged after write 5", 1, {"--unplug-after", "5"}, unplugged + " Initialization error\n" + Goodbye, kept},
-      {"unplugged after write 7", 1, {"--unplug-after", "7"}, unplugged + " Initialization error\n" + Goodbye, kept},
+      {"variant 1", 1, {}, erased, "", 0},
+      {"variant 2", 2, {}, erased, "", 0},
+      {"answers a byte a poll", 1, {"--late-replies", "1"}, erased, "", 0},
+      {"real time: the reset pulse alone waits two seconds", 2, {"--realtime"}, erased, "", 0, 2},
+      {"unknown IDCODE", 1, {"--idcode", "0x01F4601F"}, refused, kept, 3},
+      {"TDO stuck at 0", 1, {"--no-target", "0"}, refused, kept, 3},
+      {"TDO stuck at 1", 1, {"--no-target", "1"}, refused, kept, 3},
+      {"protection that stays", 2, {"--stuck-protection"}, initialising + " Initialization error\n" + Goodbye, kept, 1},
+      // A write that did not go out is not read back: the initialisation fails without a read.
+      {"unplugged after write 4", 1, {"--unplug-after", "4"}, initialising + " Initialization error\n" + Goodbye, kept,
+       3},
+      {"unplugged after write 7", 1, {"--unplug-after", "7"}, readFailed, kept, 3},
+      {"unplugged after write 10", 1, {"--unplug-after", "10"}, readFailed, kept, 3},
       // The first erase never completes, so every block after it times out as well.
-      {"an erase that never completes", 1, {"--hang-after", "0"}, timeouts + " Erasing error\n" + Goodbye, kept},
+      {"an erase that never completes", 1, {"--hang-after", "0"}, timeouts + " Erasing error\n" + Goodbye, kept, 1},
       // Variant 1 erases P:0x00000, P:0x10000, P:0x20000 (boot flash), X:0x2000 in this order.
-      {"PVIOL erasing boot flash", 1, {"--erase-pviol", "3"}, EraseRun + " Erasing error\n" + Goodbye, bootRows},
-      {"ACCERR erasing boot flash", 1, {"--erase-accerr", "3"}, EraseRun + " Erasing error\n" + Goodbye, bootRows},
+      {"PVIOL erasing boot flash", 1, {"--erase-pviol", "3"}, EraseRun + " Erasing error\n" + Goodbye, bootRows, 1},
+      {"ACCERR erasing boot flash", 1, {"--erase-accerr", "3"}, EraseRun + " Erasing error\n" + Goodbye, bootRows, 1},
+      // The first block is erased; the link fails during the second.
+      {"unplugged during the erase", 1, {"--unplug-after", "25"},
+       EraseRun + " The Data Reading Failed\n Erasing error\n" + Goodbye,
+       ProgrammedState(1).substr(ProgrammedState(1).find("P 10000")), 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -90,7 +97,7 @@ TEST_F(TargetTest, FullEraseOfEitherVariantUnderEveryFault) {
     EXPECT_LT(took, std::chrono::seconds(30));
     EXPECT_EQ(run.out, c.out);
     EXPECT_EQ(run.err, CleanRun);
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(Rows(), c.rows == kept ? ProgrammedState(c.variant) : c.rows);
   }
 }

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "QZFlashShared.h"
+#include "FlashLib.h"
 #include "TestSupport.h"
 
 namespace {
@@ -60,6 +60,7 @@ TEST_F(FTDILibTest, FlushSendsEverythingInOneWriteAndEmptiesTheBuffer) {
   EXPECT_EQ(ftStatus, FT_IO_ERROR);
   EXPECT_EQ(dwNumBytesToSend, 0u);
   EXPECT_EQ(dwNumRepliesOwed, 1u);
+  EXPECT_EQ(TakeLinkFailure(), LinkFailure::WriteFailed);
 }
 
 TEST_F(FTDILibTest, ReadDataTakesTheTailOfTheWholeAnswer) {
@@ -98,8 +99,67 @@ TEST_F(FTDILibTest, AnAnswerInPiecesIsReadWhole) {
   EXPECT_TRUE(fake::adapter.arriving.empty());
 }
 
-TEST_F(FTDILibTest, ShortFailedAndMissingAnswersLeaveZero) {
-  // An answer shorter than the value: no message, 0.
+// Each failed read leaves 0, is latched until taken, and stops every transfer meanwhile.
+TEST_F(FTDILibTest, FailedReadsAreLatchedUntilTaken) {
+  struct Case {
+    const char* name;
+    fake::Bytes answer;
+    FT_STATUS readStatus;
+    LinkFailure failure;
+    const char* shown;
+  };
+  const Case cases[] = {
+      // Two read commands, one byte: the answer stops half way; the bound ends the wait.
+      {"answer stops half way", Hex("12"), FT_OK, LinkFailure::NoAnswer, " The Data Reading Failed\n"},
+      {"FT_Read fails", Hex("12 34"), FT_IO_ERROR, LinkFailure::ReadFailed, " The Data Reading Failed\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetHost();
+    GetDataUp(8);
+    GetDataUp(8);
+    fake::Reply(c.answer);
+    FlushOutputBuffer();
+    fake::adapter.statuses["FT_Read"] = c.readStatus;
+    const std::uint64_t before = fake::adapter.clockMs;
+    testing::internal::CaptureStdout();
+    ReadData(2);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.shown);
+    EXPECT_EQ(DataRead, 0);
+    EXPECT_LT(fake::adapter.clockMs - before, ReadTimeoutMs + 100);
+    fake::adapter.statuses.clear();
+    // Latched: nothing is sent or read, silently.
+    GetDataUp(8);
+    FlushOutputBuffer();
+    testing::internal::CaptureStdout();
+    ReadData(1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(fake::Writes().size(), 1u);
+    EXPECT_EQ(TakeLinkFailure(), c.failure);
+    EXPECT_EQ(TakeLinkFailure(), LinkFailure::None);
+  }
+
+  // The rest of an answer that timed out is still owed: the next read waits for it too, and
+  // takes its own value from the tail, not the late byte.
+  ResetHost();
+  GetDataUp(8);
+  GetDataUp(8);
+  fake::Reply(Hex("12"));
+  FlushOutputBuffer();
+  testing::internal::CaptureStdout();
+  ReadData(2);
+  testing::internal::GetCapturedStdout();
+  TakeLinkFailure();
+  fake::Preload(Hex("34"));
+  GetDataUp(8);
+  fake::ReplyInPieces({{}, Hex("56")});
+  FlushOutputBuffer();
+  ReadData(1);
+  EXPECT_EQ(DataRead, 0x56);
+  EXPECT_EQ(TakeLinkFailure(), LinkFailure::None);
+
+  // An answer shorter than the value: 0, latched, no message.
+  ResetHost();
   GetDataUp(8);
   fake::Reply(Hex("12"));
   FlushOutputBuffer();
@@ -107,51 +167,25 @@ TEST_F(FTDILibTest, ShortFailedAndMissingAnswersLeaveZero) {
   ReadData(4);
   EXPECT_EQ(DataRead, 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(TakeLinkFailure(), LinkFailure::ShortAnswer);
 
-  // A failing read.
+  // A write that fails is latched; the buffer is emptied anyway.
+  fake::adapter.statuses["FT_Write"] = FT_IO_ERROR;
   GetDataUp(8);
-  GetDataUp(8);
-  fake::Reply(Hex("12 34"));
   FlushOutputBuffer();
-  fake::adapter.statuses["FT_Read"] = FT_IO_ERROR;
-  testing::internal::CaptureStdout();
-  ReadData(2);
-  EXPECT_EQ(DataRead, 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), " The Data Reading Failed\n");
-  fake::adapter.statuses.clear();
-  fake::adapter.rx.clear();
-
-  // An answer that stops half way fails after the bound instead of waiting for ever.
-  GetDataUp(8);
-  GetDataUp(8);
-  fake::Reply(Hex("12"));
-  FlushOutputBuffer();
-  const std::uint64_t before = fake::adapter.clockMs;
-  testing::internal::CaptureStdout();
-  ReadData(2);
-  EXPECT_EQ(DataRead, 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), " The Data Reading Failed\n");
-  EXPECT_GE(fake::adapter.clockMs - before, ReadTimeoutMs);
-  EXPECT_LT(fake::adapter.clockMs - before, ReadTimeoutMs + 100);
+  EXPECT_EQ(dwNumBytesToSend, 0u);
+  EXPECT_EQ(TakeLinkFailure(), LinkFailure::WriteFailed);
 }
 
-TEST_F(FTDILibTest, ReadDataWaitsLessWhileVerifying) {
-  struct Case {
-    int ope, fin;
-    std::uint32_t wait;
-  };
-  const Case cases[] = {{0, 0, 6}, {1, 0, 6}, {1, 1, 6}, {2, 0, 6}, {1, 2, 4}, {2, 2, 4}, {3, 0, 4}, {3, 1, 4}};
-  for (const Case& c : cases) {
+TEST_F(FTDILibTest, ReadDataWaitsTheSetWaitBeforePolling) {
+  for (bool verifying : {false, true}) {
     ResetHost();
-    numeroOpe = c.ope;
-    numeroFin = c.fin;
+    ChooseReadWait(verifying);
     GetDataUp(8);
     fake::Reply(Hex("01"));
     FlushOutputBuffer();
     ReadData(1);
-    ASSERT_EQ(fake::Sleeps().size(), 1u);
-    EXPECT_EQ(fake::Sleeps()[0], c.wait) << "operation " << c.ope << ", final choice " << c.fin;
-    // The wait comes before the adapter is polled.
+    EXPECT_EQ(fake::Sleeps(), std::vector<std::uint32_t>{verifying ? 4u : 6u});
     EXPECT_EQ(fake::CallNames()[1], "Sleep");
   }
 }

@@ -5,7 +5,7 @@
 #include "AsmLib.h"
 #include "EOnceLib.h"
 #include "FTDILib.h"
-#include "QZFlashShared.h"
+#include "QZFlash.h"
 #include "TAPLib.h"
 #include "TestSupport.h"
 
@@ -251,16 +251,18 @@ TEST_F(TargetAccessTest, TheLargestBatchesFitTheCommandBuffer) {
   FlushOutputBuffer();
   EXPECT_EQ(fake::Writes().at(0).size(), 3807u);
 
-  // One write more cannot be queued: the run ends rather than send a cut sequence.
+  // One write more cannot be queued: the batch is dropped rather than sent cut, and nothing
+  // more goes out until the failure is taken.
   ResetHost();
   for (int i = 0; i < 9; ++i) WriteXFlash(i, i);
-  EXPECT_EXIT(
-      {
-        // The Enter that ExitProgram waits for is already typed.
-        std::ungetc('\n', stdin);
-        WriteXFlash(9, 9);
-      },
-      ::testing::ExitedWithCode(0), "");
+  testing::internal::CaptureStdout();
+  WriteXFlash(9, 9);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), " Command buffer overflow\n");
+  ReadXFlash(0);
+  EXPECT_TRUE(fake::Writes().empty());
+  EXPECT_EQ(TakeLinkFailure(), LinkFailure::CommandOverflow);
+  ReadXFlash(0);
+  EXPECT_EQ(fake::Writes().size(), 1u);
 }
 
 }  // namespace

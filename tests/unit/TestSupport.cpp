@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "FTDILib.h"
+#include "PassLib.h"
 #include "QZFlash.h"
 #include "SRecordLib.h"
 
@@ -27,6 +28,8 @@ void ResetHost() {
   dwNumBytesRead = 0;
   DataRead = 0;
   ftStatus = FT_OK;
+  TakeLinkFailure();
+  ReadWait = ProgramReadWaitMs;
   FT_Open(0, &ftHandle);
   fake::adapter.calls.clear();
   numeroOpe = 0;

@@ -1,0 +1,348 @@
+#include "PassLib.h"
+
+#include <cstdio>
+#include <string>
+
+#include "Platform.h"
+#include "SRecordLib.h"
+
+std::int32_t HeaderFlag = 0;
+std::int32_t CheckSumMemory = 0;
+ProgressStyle PassProgress = ProgressStyle::Redraw;
+
+namespace {
+
+constexpr const char* WrongFormat = " Wrong SRecord format or file";
+
+// Address byte a0 of an S3 record: its memory space.
+constexpr int SpaceP = 0;
+constexpr int SpaceX = 2;
+// Address byte a1 of a P-memory record: below it program flash, at it boot flash.
+constexpr int BootPage = 2;
+// Address byte a2 of the last X-memory records in X RAM on both variants. RAM holds no image:
+// the reset of the initialisation leaves it undefined, so there is nothing to compare.
+constexpr int LastXRamPage = 0x0F;
+
+enum class Region { ProgramFlash, BootFlash, DataFlash, Outside, Rejected };
+
+// What an S3 record's address selects, whatever the target.
+Region SelectRegion() {
+  if (AddressS3[0] == SpaceX) return Region::DataFlash;
+  if (AddressS3[0] != SpaceP) return Region::Rejected;
+  if (AddressS3[1] < BootPage) return Region::ProgramFlash;
+  return AddressS3[1] == BootPage ? Region::BootFlash : Region::Outside;
+}
+
+// The word address of the record's first word; a0 chose the space and is not part of it.
+std::int32_t RecordAddress() { return AddressS3[1] * 65536 + AddressS3[2] * 256 + AddressS3[3]; }
+
+// The record's whole words; an odd last byte belongs to none.
+int RecordWords() { return (FullByteCountInt - S3FieldBytes) / 2; }
+
+bool IsEndRecord() { return RecordType[1] == '7'; }
+
+Outcome RefuseRecord() {
+  std::puts(WrongFormat);
+  ErrorFlag = 1;
+  return Outcome::FileUnusable;
+}
+
+// Dispatch common to both passes. Done for an S3 record to act on; otherwise what the line
+// means for the pass, which goes on after an accepted header or ends at the end record.
+Outcome DispatchCommon(bool& dataRecord) {
+  dataRecord = false;
+  switch (RecordType[1]) {
+    case '0':
+      HeaderFlag = HeaderTrad();
+      if (HeaderFlag == 1) return Outcome::Done;
+      std::puts(WrongFormat);
+      return Outcome::FileUnusable;
+    case '7':
+      return HeaderFlag == 1 ? Outcome::Done : RefuseRecord();
+    case '3':
+      // Nothing is written or compared for a file whose header was not accepted.
+      if (HeaderFlag != 1) return RefuseRecord();
+      if (SelectRegion() == Region::Rejected) return RefuseRecord();
+      dataRecord = true;
+      return Outcome::Done;
+    default:
+      return RefuseRecord();
+  }
+}
+
+// The previous flash command failed: this word is not written. After a link failure nothing is
+// written either, and there is nothing more to say.
+bool SkipWord() {
+  if (!FlashCommandFailed()) return false;
+  ErrorFlag = 1;
+  if (PVIOL == 1 || ACCERR == 1) std::puts(" Writing error");
+  return true;
+}
+
+class Progress {
+ public:
+  Progress() : countdown_(LineCount / Steps) {}
+
+  // After each line's work: a step every tenth of the file, ten at most. With fewer than ten
+  // lines the countdown never meets 0, so no step is shown.
+  void AfterLine() {
+    if (--countdown_ != 0 || shown_ >= Steps) return;
+    ++shown_;
+    if (PassProgress == ProgressStyle::Redraw) {
+      ClearConsole();
+      for (std::int32_t i = 0; i < shown_; ++i) std::putchar('*');
+      std::putchar('\n');
+    }
+    std::printf(" %d%c\n", 10 * shown_, '%');
+    countdown_ = LineCount / Steps;
+  }
+
+ private:
+  static constexpr std::int32_t Steps = 10;
+  std::int32_t countdown_;
+  std::int32_t shown_ = 0;
+};
+
+using LineWork = Outcome (*)(RecordStatus status);
+
+// The loop both passes share: from the first line to the end record, or to the first line
+// whose work did not go well. Done only for a pass over the whole file.
+Outcome Pass(LineWork work) {
+  HeaderFlag = 0;
+  ErrorFlag = 0;
+  CheckSum = 0;
+  SRecordDataSize = 0;
+  MoveSize = 0;
+  if (!CountSRecordline()) {
+    std::puts("\n Impossible to open the file");
+    return Outcome::FileUnusable;
+  }
+  Progress progress;
+  for (;;) {
+    switch (ReadSRecordline()) {
+      case LineRead::Read:
+        break;
+      case LineRead::CannotOpen:
+        std::puts("\n Impossible to open the file");
+        return Outcome::FileUnusable;
+      case LineRead::CannotSeek:
+        std::puts("\n Impossible to read SRecord line ");
+        return Outcome::FileUnusable;
+      case LineRead::EndOfFile:
+        std::puts(" Unexpected end of SRecord file");
+        ErrorFlag = 1;
+        return Outcome::FileUnusable;
+    }
+    const RecordStatus status = SRecordLineDecode();
+    if (status == RecordStatus::CountAbove41) {
+      std::puts(" Format error in SRecord File ");
+      return Outcome::FileUnusable;
+    }
+    const Outcome line = work(status);
+    progress.AfterLine();
+    if (line != Outcome::Done) return line;
+    if (IsEndRecord()) return Outcome::Done;
+  }
+}
+
+Outcome ProgramLine(RecordStatus status) {
+  if (status != RecordStatus::Accepted) return RefuseRecord();
+  if (VerifyChecksum() != 1) {
+    std::puts(" Le checksum est faux!");
+    return Outcome::FileUnusable;
+  }
+  return WriteSRecordData();
+}
+
+// The line's own checksum is not tested: the record's is compared with the memory's.
+Outcome VerifyLine(RecordStatus status) {
+  CheckSumMemory = 0;
+  if (status != RecordStatus::Accepted) return RefuseRecord();
+  return ReadSRecordData();
+}
+
+void Problem(int line, const std::string& reason) {
+  std::printf(" Line %d: %s\n", line, reason.c_str());
+  std::puts("\n The file cannot be programmed: the flash was left as it was");
+}
+
+// The region of the variant an S3 record's words go to, or nullptr.
+const FlashRegion* RegionOf(const TargetVariant& variant) {
+  switch (SelectRegion()) {
+    case Region::ProgramFlash:
+      return &variant.programFlash;
+    case Region::BootFlash:
+      return &variant.bootFlash;
+    case Region::DataFlash:
+      return &variant.dataFlash;
+    default:
+      return nullptr;
+  }
+}
+
+bool IsBlank(const char* line) {
+  for (; *line != '\0'; ++line)
+    if (*line != ' ' && *line != '\t' && *line != '\r' && *line != '\n') return false;
+  return true;
+}
+
+// What is wrong with the decoded line for the programming pass, or an empty text.
+std::string LineProblem(RecordStatus status, const TargetVariant& variant, bool headerSeen) {
+  switch (status) {
+    case RecordStatus::Accepted:
+      break;
+    case RecordStatus::UnknownType:
+      return std::string("record type ") + RecordType[0] + RecordType[1] + " is not S0, S3 or S7";
+    case RecordStatus::Malformed:
+      return "not an S-Record line";
+    case RecordStatus::CountAbove41:
+      return "byte count above 41";
+  }
+  if (VerifyChecksum() != 1) return "wrong checksum";
+  if (RecordType[1] == '0') return HeaderTrad() == 1 ? "" : "header not PROGRAM&DATA, PROGRA<0>M or DATA";
+  if (!headerSeen) return "a record before the S0 header";
+  if (RecordType[1] == '7') return "";
+  if (SRecordDataSize % 2 != 0) return "odd number of data bytes";
+  if (SelectRegion() == Region::Rejected) return "address byte 0 is neither 00 (P) nor 02 (X)";
+  const FlashRegion* region = RegionOf(variant);
+  const std::int32_t first = RecordAddress();
+  for (std::int32_t address = first; address < first + RecordWords(); ++address) {
+    if (region == nullptr || !region->Holds(address)) {
+      char text[64];
+      std::snprintf(text, sizeof text, "%c:0x%05X is not in the flash of this target",
+                    AddressS3[0] == SpaceX ? 'X' : 'P', static_cast<unsigned>(address));
+      return text;
+    }
+  }
+  return "";
+}
+
+// A link failure outweighs what the pass found: nothing after it is known.
+Outcome WithLink(Outcome found) {
+  const Outcome link = Conclude(false);
+  return link == Outcome::Done ? found : link;
+}
+
+}  // namespace
+
+Outcome CheckFileForProgramming(const TargetVariant& variant) {
+  MoveSize = 0;
+  bool headerSeen = false;
+  bool ended = false;
+  for (int line = 1;; ++line) {
+    switch (ReadSRecordline()) {
+      case LineRead::Read:
+        break;
+      case LineRead::CannotOpen:
+        Problem(line, "the file cannot be opened");
+        return Outcome::FileUnusable;
+      case LineRead::CannotSeek:
+        Problem(line, "the file cannot be read");
+        return Outcome::FileUnusable;
+      case LineRead::EndOfFile:
+        if (ended) return Outcome::Done;
+        Problem(line, headerSeen ? "no S7 end record" : "no S0 header");
+        return Outcome::FileUnusable;
+    }
+    // The pass stops at the end record: anything after it would never be programmed.
+    if (ended) {
+      if (IsBlank(LineCarac)) continue;
+      Problem(line, "text after the S7 end record");
+      return Outcome::FileUnusable;
+    }
+    const std::string problem = LineProblem(SRecordLineDecode(), variant, headerSeen);
+    if (!problem.empty()) {
+      Problem(line, problem);
+      return Outcome::FileUnusable;
+    }
+    headerSeen = true;
+    ended = IsEndRecord();
+  }
+}
+
+Outcome WriteSRecordData() {
+  bool dataRecord = false;
+  const Outcome dispatched = DispatchCommon(dataRecord);
+  if (!dataRecord) return dispatched;
+  const Region region = SelectRegion();
+  if (region == Region::Outside) return Outcome::Done;
+  const std::int32_t address = RecordAddress();
+  const int words = RecordWords();
+  if (region == Region::ProgramFlash) {
+    for (int k = 0; k < words; k += 2) {
+      if (SkipWord()) continue;
+      // An odd last word goes alone: pairing it would program the word after the record.
+      if (k + 1 < words)
+        WriteProgramFlash(address + k, SRecordData[k], address + k + 1, SRecordData[k + 1]);
+      else
+        WriteBootFlash(address + k, SRecordData[k]);
+    }
+  } else {
+    for (int k = 0; k < words; ++k) {
+      if (SkipWord()) continue;
+      if (region == Region::BootFlash)
+        WriteBootFlash(address + k, SRecordData[k]);
+      else
+        WriteDataFlash(address + k, SRecordData[k]);
+    }
+  }
+  return ErrorFlag == 1 ? Outcome::Failed : Outcome::Done;
+}
+
+// The memory checksum covers the same bytes as the record's own: byte count, address, data.
+// Equal sums can hide swapped bytes or words, so the words are compared too.
+Outcome ReadSRecordData() {
+  bool dataRecord = false;
+  const Outcome dispatched = DispatchCommon(dataRecord);
+  if (!dataRecord) return dispatched;
+  const Region region = SelectRegion();
+  std::int32_t sum = FullByteCountInt + AddressS3[0] + AddressS3[1] + AddressS3[2] + AddressS3[3];
+  const bool xMemory = region == Region::DataFlash;
+  const std::int32_t address = RecordAddress();
+  int differing = -1;
+  std::uint16_t differingWord = 0;
+  if (region == Region::Outside) {
+    CheckSumMemory = sum;
+  } else if (xMemory && AddressS3[2] <= LastXRamPage) {
+    CheckSumMemory = CheckSum;
+  } else {
+    for (int k = 0; k < RecordWords(); ++k) {
+      std::uint16_t word = 0;
+      // The read that failed said so; its record cannot match.
+      if (!ReadFlashWord(xMemory, address + k, word)) return Outcome::Failed;
+      sum += (word & 0xFF) + (word >> 8);
+      if (differing < 0 && word != static_cast<std::uint16_t>(SRecordData[k])) {
+        differing = k;
+        differingWord = word;
+      }
+    }
+    CheckSumMemory = ~sum & 0xFF;
+  }
+  if (CheckSum != CheckSumMemory) {
+    std::printf("\n CheckSum = 0x%x and CheckSumMemory = 0x%x\n", static_cast<unsigned>(CheckSum),
+                static_cast<unsigned>(CheckSumMemory));
+    return Outcome::Failed;
+  }
+  if (differing >= 0) {
+    std::printf("\n Word at %c:0x%05X = 0x%04X and file word = 0x%04X\n", xMemory ? 'X' : 'P',
+                static_cast<unsigned>(address + differing), static_cast<unsigned>(differingWord),
+                static_cast<unsigned>(SRecordData[differing] & 0xFFFF));
+    return Outcome::Failed;
+  }
+  return Outcome::Done;
+}
+
+Outcome WriteMemory() {
+  ResetFlashFlags();
+  LoadFlashClock();
+  Outcome outcome = Pass(ProgramLine);
+  // The pass leaves the flash idle. A last command that failed had no later word to notice it.
+  const bool idle = WaitForFlashIdle();
+  if (outcome == Outcome::Done && idle && (PVIOL == 1 || ACCERR == 1)) std::puts(" Writing error");
+  if (outcome == Outcome::Done && (!idle || PVIOL == 1 || ACCERR == 1)) outcome = Outcome::Failed;
+  outcome = WithLink(outcome);
+  ErrorFlag = outcome == Outcome::Done ? 0 : 1;
+  return outcome;
+}
+
+Outcome VerifyMemory() { return WithLink(Pass(VerifyLine)); }
