@@ -561,6 +561,21 @@ TEST_F(PassesTest, UnpluggingDuringProgrammingEndsTheRunInOrder) {
   EXPECT_EQ(pass.find(" The Data Reading Failed"), pass.rfind(" The Data Reading Failed")) << "and said once";
 }
 
+// Reads are awaited 6 ms while programming, 4 ms while verifying, as the last answer chose.
+TEST_F(PassesTest, ReadsWaitLessWhileVerifying) {
+  UseImage(Write(std::vector<Record>{{SpaceP, 0x0010, Words(3, 0x1234)}}));
+  const std::string trace = (bench.path() / "trace.txt").string();
+  for (const auto& [input, waits] : {std::pair{std::string("1\n3\n2\n1\n3\n\n"), std::string("6 4 6 ")},
+                                     std::pair{Verify, std::string("4 ")}}) {
+    Sim(1, input, {"--trace", trace});
+    std::istringstream lines(bench.Read("trace.txt"));
+    std::string seen, last;
+    for (std::string line; std::getline(lines, line);)
+      if ((line == "sleep 4" || line == "sleep 6") && line != last) seen += (last = line).substr(6) + " ";
+    EXPECT_EQ(seen, waits) << input;
+  }
+}
+
 TEST_F(PassesTest, LateRepliesChangeNeitherTheDialogueNorTheFlash) {
   const Image image = RandomImage(2, 11, 3, 30);
   UseImage(Write(image));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "FTDILib.h"
 #include "QZFlash.h"
@@ -201,6 +202,43 @@ TEST_F(FlashCycleTest, AFlashCommandThatNeverCompletesFailsAfterFiveSeconds) {
   EXPECT_EQ(ACCERR, 1);
   EXPECT_GE(fake::adapter.clockMs - start, 5000u);
   EXPECT_LT(fake::adapter.clockMs - start, 5200u);
+}
+
+// A failed transfer fails the operation it happened in, once: the next one starts clean, and
+// waits for what the failed read still owed if that comes late.
+TEST_F(FlashCycleTest, ALinkFailureFailsOneOperation) {
+  struct Case {
+    const char* name;
+    std::function<void()> fault;  // set up before the first initialisation
+    const char* shown;
+    bool restComesLate;  // the rest of the answer arrives after the failure
+  };
+  const Case cases[] = {
+      {"a write that fails", [] { fake::adapter.statuses["FT_Write"] = FT_IO_ERROR; }, "", false},
+      // The OMR read-back gets one byte of its two, then nothing: the wait for the rest ends.
+      {"an answer that stops", [] { Answers({None, None, None, None, None, None}); fake::ReplyInPieces({Hex("02")}); },
+       " The Data Reading Failed\n", true},
+      {"a read that fails", [] { fake::adapter.statuses["FT_GetQueueStatus"] = FT_IO_ERROR; },
+       " The Data Reading Failed\n", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetHost();
+    c.fault();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Initialisation(), Outcome::LinkLost);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              std::string("\n Initialization of the CPU...\n") + c.shown + " Initialization error\n");
+    EXPECT_EQ(ErrorFlag, 1);
+    EXPECT_LE(fake::Writes().size(), 7u) << "nothing is sent after the failure";
+    fake::adapter.statuses.clear();
+    fake::adapter.replies.clear();
+    if (c.restComesLate) fake::Preload(fake::Bytes(dwNumRepliesOwed, 0x00));
+    Answers({None, None, None, None, None, None, OMR2});
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Initialisation(), Outcome::Done);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n Initialization of the CPU...\n Initialization done\n");
+  }
 }
 
 }  // namespace
