@@ -1,8 +1,8 @@
-// The twelve D2XX driver operations QZFlash uses, declared by us.
+// The D2XX driver operations QZFlash uses, declared by us.
 //
 // The program reaches the adapter through nothing else. Each back-end (for real adapters
 // libftdi1 on Linux and FTD2XX.dll on Windows, the virtual adapter, the recording fake of the
-// unit tests) defines all twelve; the build picks one at link time.
+// unit tests) defines them all; the build picks one at link time.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +25,22 @@ inline constexpr FT_STATUS FT_OTHER_ERROR = 18;
 inline constexpr UCHAR FT_BITMODE_RESET = 0x00;
 inline constexpr UCHAR FT_BITMODE_MPSSE = 0x02;
 
+// Chip types FT_GetDeviceInfoDetail reports for the Hi-Speed chips.
+inline constexpr DWORD FT_DEVICE_2232H = 6;
+inline constexpr DWORD FT_DEVICE_4232H = 7;
+inline constexpr DWORD FT_DEVICE_232H = 8;
+// Its flags: the device is open elsewhere; it runs at Hi-Speed.
+inline constexpr DWORD FT_FLAGS_OPENED = 1;
+inline constexpr DWORD FT_FLAGS_HISPEED = 2;
+// Room it needs for the serial number and the description, terminator included.
+inline constexpr DWORD FT_SERIAL_NUMBER_SIZE = 16;
+inline constexpr DWORD FT_DESCRIPTION_SIZE = 64;
+
 FT_STATUS FT_CreateDeviceInfoList(DWORD* numDevs);
+// What is known of device index of the list FT_CreateDeviceInfoList made. Multi-interface chips
+// end serial number and description in the interface letter, as the driver shows them.
+FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id, DWORD* locId,
+                                 void* serialNumber, void* description, FT_HANDLE* handle);
 FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* handle);
 FT_STATUS FT_ResetDevice(FT_HANDLE handle);
 FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes);

@@ -4,6 +4,7 @@
 // by chip type (FT2232H, FT4232H, FT232H at their default USB IDs), then in libusb's bus order,
 // then interface A, B, ... of each chip.
 #include <ftdi.h>
+#include <libusb.h>
 
 #include <algorithm>
 #include <array>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -28,12 +30,13 @@ static_assert(FT_BITMODE_RESET == BITMODE_RESET && FT_BITMODE_MPSSE == BITMODE_M
 struct HiSpeedChip {
   int productId;
   int interfaces;
+  DWORD type;
 };
 
 constexpr std::array<HiSpeedChip, 3> HiSpeedChips{{
-    {0x6010, 2},  // FT2232H
-    {0x6011, 4},  // FT4232H
-    {0x6014, 1},  // FT232H
+    {0x6010, 2, FT_DEVICE_2232H},
+    {0x6011, 4, FT_DEVICE_4232H},
+    {0x6014, 1, FT_DEVICE_232H},
 }};
 
 // libusb reads 0 as "wait forever" and has no "return at once". The chip answers every bulk IN
@@ -76,11 +79,17 @@ Port* Find(FT_HANDLE handle) {
   return entry == openPorts.end() ? nullptr : entry->second.get();
 }
 
+struct ListedInterface {
+  libusb_device* device;
+  const HiSpeedChip* chip;
+  int index;  // 0 for interface A
+};
+
 // Must be released before the context it was listed with: libusb_exit ends the devices' life.
 struct InterfaceList {
   // Keeps the listed libusb devices referenced while `interfaces` points at them.
   std::vector<DeviceList> chips;
-  std::vector<std::pair<libusb_device*, ftdi_interface>> interfaces;
+  std::vector<ListedInterface> interfaces;
 };
 
 // False when the bus cannot be listed.
@@ -91,8 +100,7 @@ bool ListInterfaces(ftdi_context* ftdi, InterfaceList& list) {
     list.chips.emplace_back(found);
     if (count < 0) return false;
     for (ftdi_device_list* entry = found; entry != nullptr; entry = entry->next)
-      for (int i = 0; i < chip.interfaces; ++i)
-        list.interfaces.emplace_back(entry->dev, static_cast<ftdi_interface>(INTERFACE_A + i));
+      for (int i = 0; i < chip.interfaces; ++i) list.interfaces.push_back({entry->dev, &chip, i});
   }
   return true;
 }
@@ -111,6 +119,13 @@ unsigned ChunkSize(DWORD requested, unsigned packetSize) {
 
 FT_STATUS Check(int libftdiResult) { return libftdiResult < 0 ? FT_IO_ERROR : FT_OK; }
 
+// As much of text as fits in size bytes with its terminator.
+void CopyText(const std::string& text, char* buffer, DWORD size) {
+  const std::size_t count = std::min<std::size_t>(text.size(), size - 1);
+  std::memcpy(buffer, text.data(), count);
+  buffer[count] = '\0';
+}
+
 }  // namespace
 
 FT_STATUS FT_CreateDeviceInfoList(DWORD* numDevs) {
@@ -123,6 +138,37 @@ FT_STATUS FT_CreateDeviceInfoList(DWORD* numDevs) {
   return FT_OK;
 }
 
+// The USB strings of the chip, as far as it can be opened to read them; the location is the
+// bus and the device address on it.
+FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id, DWORD* locId,
+                                 void* serialNumber, void* description, FT_HANDLE* handle) {
+  FtdiContext ftdi(ftdi_new());
+  if (!ftdi) return FT_OTHER_ERROR;
+  InterfaceList list;
+  if (!ListInterfaces(ftdi.get(), list)) return FT_IO_ERROR;
+  if (index >= list.interfaces.size()) return FT_DEVICE_NOT_FOUND;
+  const ListedInterface& listed = list.interfaces[index];
+  char serial[FT_SERIAL_NUMBER_SIZE] = {};
+  char product[FT_DESCRIPTION_SIZE] = {};
+  ftdi_usb_get_strings(ftdi.get(), listed.device, nullptr, 0, product, sizeof product, serial, sizeof serial);
+  std::string serialText = serial;
+  std::string descriptionText = product;
+  if (listed.chip->interfaces > 1) {
+    const char letter = static_cast<char>('A' + listed.index);
+    serialText += letter;
+    descriptionText = descriptionText + ' ' + letter;
+  }
+  if (flags) *flags = FT_FLAGS_HISPEED;
+  if (type) *type = listed.chip->type;
+  if (id) *id = static_cast<DWORD>(FtdiVendorId << 16 | listed.chip->productId);
+  if (locId)
+    *locId = static_cast<DWORD>(libusb_get_bus_number(listed.device) << 8 | libusb_get_device_address(listed.device));
+  if (serialNumber) CopyText(serialText, static_cast<char*>(serialNumber), FT_SERIAL_NUMBER_SIZE);
+  if (description) CopyText(descriptionText, static_cast<char*>(description), FT_DESCRIPTION_SIZE);
+  if (handle) *handle = nullptr;
+  return FT_OK;
+}
+
 FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* handle) {
   if (handle == nullptr) return FT_INVALID_PARAMETER;
   FtdiContext ftdi(ftdi_new());
@@ -131,9 +177,10 @@ FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* handle) {
   if (!ListInterfaces(ftdi.get(), list)) return FT_DEVICE_NOT_OPENED;
   if (deviceNumber < 0 || static_cast<std::size_t>(deviceNumber) >= list.interfaces.size())
     return FT_DEVICE_NOT_FOUND;
-  auto [device, interface] = list.interfaces[static_cast<std::size_t>(deviceNumber)];
+  const ListedInterface& listed = list.interfaces[static_cast<std::size_t>(deviceNumber)];
+  const auto interface = static_cast<ftdi_interface>(INTERFACE_A + listed.index);
   // libftdi's default detach mode unbinds ftdi_sio from the interface it claims.
-  if (ftdi_set_interface(ftdi.get(), interface) < 0 || ftdi_usb_open_dev(ftdi.get(), device) < 0)
+  if (ftdi_set_interface(ftdi.get(), interface) < 0 || ftdi_usb_open_dev(ftdi.get(), listed.device) < 0)
     return FT_DEVICE_NOT_OPENED;
   // Polls are short from the start: the port set-up polls before it sets the time-outs.
   ftdi->usb_read_timeout = PollTimeoutMs;

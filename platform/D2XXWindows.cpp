@@ -15,6 +15,8 @@ static_assert(sizeof(DWORD) == 4 && sizeof(FT_STATUS) == 4);
 constexpr FT_STATUS NoLibrary = FT_OTHER_ERROR;
 
 using CreateDeviceInfoListFunction = FT_STATUS(__stdcall*)(DWORD*);
+using GetDeviceInfoDetailFunction = FT_STATUS(__stdcall*)(DWORD, DWORD*, DWORD*, DWORD*, DWORD*, void*, void*,
+                                                          FT_HANDLE*);
 using OpenFunction = FT_STATUS(__stdcall*)(int, FT_HANDLE*);
 using HandleFunction = FT_STATUS(__stdcall*)(FT_HANDLE);
 using GetQueueStatusFunction = FT_STATUS(__stdcall*)(FT_HANDLE, DWORD*);
@@ -34,6 +36,12 @@ Function Find(const char* name) {
 FT_STATUS FT_CreateDeviceInfoList(DWORD* numDevs) {
   static const auto function = Find<CreateDeviceInfoListFunction>("FT_CreateDeviceInfoList");
   return function ? function(numDevs) : NoLibrary;
+}
+
+FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id, DWORD* locId,
+                                 void* serialNumber, void* description, FT_HANDLE* handle) {
+  static const auto function = Find<GetDeviceInfoDetailFunction>("FT_GetDeviceInfoDetail");
+  return function ? function(index, flags, type, id, locId, serialNumber, description, handle) : NoLibrary;
 }
 
 FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* handle) {

@@ -1,6 +1,7 @@
 // Host services on POSIX systems.
 #include <dirent.h>
 #include <sys/prctl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -28,6 +29,8 @@ void RestoreTimerResolution() {
 void ClearConsole() {
   std::fputs("\x1b[2J\x1b[H", stdout);
 }
+
+bool OutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 
 FolderStatus ListFolder(const char* path, std::vector<std::string>& names) {
   DIR* folder = opendir(path);

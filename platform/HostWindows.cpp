@@ -1,4 +1,5 @@
 // Host services on Windows.
+#include <io.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -39,6 +40,8 @@ void ClearConsole() {
   FillConsoleOutputAttribute(console, screen.wAttributes, cells, origin, &written);
   SetConsoleCursorPosition(console, origin);
 }
+
+bool OutputIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
 
 FolderStatus ListFolder(const char* path, std::vector<std::string>& names) {
   const std::string pattern = std::string(path) + "\\*";

@@ -19,6 +19,8 @@ void RaiseTimerResolution();
 void RestoreTimerResolution();
 
 void ClearConsole();
+// Whether standard output is a terminal rather than a file or a pipe.
+bool OutputIsTerminal();
 
 enum class FolderStatus { Ok, OpenFailed, CloseFailed };
 

@@ -19,6 +19,7 @@ namespace qzsim {
 
 struct BenchConfig {
   unsigned devices = 1;
+  unsigned targetDevice = 0;  // the device whose connector carries the target
   TargetConfig target;
   AdapterFaults adapter;
   // No target on the connector: TDO stuck at this level.
@@ -58,6 +59,7 @@ class Bench {
   explicit Bench(const BenchConfig& config);
 
   unsigned Devices() const;
+  unsigned TargetDevice() const { return config_.targetDevice; }
   Target& Controller() { return target_; }
   VirtualAdapter& Adapter() { return adapter_; }
   Warnings& ProtocolWarnings() { return warnings_; }

@@ -81,5 +81,5 @@ int main(int argc, char** argv) {
     if (!bad.empty()) return Fail(stateFile + ": " + bad);
   }
   std::atexit(AtExit);
-  QZFlashMain();
+  QZFlashMain(options.programArgs);
 }

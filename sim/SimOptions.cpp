@@ -13,9 +13,10 @@ namespace {
 constexpr unsigned kMaxDevices = 127;
 
 const char kUsage[] =
-    "Usage: qzflash-sim [options]\n"
+    "Usage: qzflash-sim [options] [-- QZFLASH-ARGUMENTS]\n"
     "Runs QZFlash against a virtual adapter and target. The program's dialogue uses standard\n"
-    "input and output as usual; this tool writes only to standard error.\n"
+    "input and output as usual; this tool writes only to standard error. Arguments after '--'\n"
+    "go to the program (qzflash-sim -- --help lists them).\n"
     "Each option takes its value as the next argument or after '='.\n"
     "\n"
     "Target and adapter:\n"
@@ -24,7 +25,8 @@ const char kUsage[] =
     "  --idcode HEX         IDCODE the target reports instead, e.g. 0x1234567F for a part\n"
     "                       the program does not know; the memory map stays --variant's\n"
     "  --devices N          D2XX devices on the bus, 0 to 127 (default 1); 0: no adapter.\n"
-    "                       Device 0 carries the target; others are in use elsewhere\n"
+    "                       One carries the target; the others are in use elsewhere\n"
+    "  --target-device K    the device that carries the target (default 0)\n"
     "  --state FILE         the target's flash: loaded at start when FILE exists, saved at\n"
     "                       exit (text rows 'P 00000: 0102 FFFF ...', see sim/README.md)\n"
     "  --trace FILE         one line per D2XX call and sleep, in call order\n"
@@ -120,6 +122,13 @@ std::string ParseSimOptions(std::span<const char* const> args, SimOptions& optio
          bench.devices = static_cast<unsigned>(n);
          return error;
        }},
+      {"--target-device", true,
+       [&](auto name, auto value) {
+         std::uint64_t n = 0;
+         auto error = Count(name, value, 0, kMaxDevices - 1, n);
+         bench.targetDevice = static_cast<unsigned>(n);
+         return error;
+       }},
       {"--state", true,
        [&](auto, auto value) {
          options.stateFile = value;
@@ -208,6 +217,10 @@ std::string ParseSimOptions(std::span<const char* const> args, SimOptions& optio
 
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string_view arg = args[i];
+    if (arg == "--") {
+      options.programArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+      break;
+    }
     std::optional<std::string_view> inlineValue;
     if (const auto equals = arg.find('='); arg.starts_with("--") && equals != arg.npos) {
       inlineValue = arg.substr(equals + 1);
@@ -234,6 +247,10 @@ std::string ParseSimOptions(std::span<const char* const> args, SimOptions& optio
   }
 
   if (failures > 1) return "--pviol-after and --accerr-after exclude each other";
+  if (bench.devices > 0 && bench.targetDevice >= bench.devices) {
+    return "--target-device: " + std::to_string(bench.targetDevice) + " is not one of the " +
+           std::to_string(bench.devices) + " devices";
+  }
   if (flash.erasePviolAt && flash.erasePviolAt == flash.eraseAccerrAt) {
     return "--erase-pviol and --erase-accerr name the same erase";
   }

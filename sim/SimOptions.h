@@ -3,6 +3,7 @@
 
 #include <span>
 #include <string>
+#include <vector>
 
 #include "Bench.h"
 
@@ -14,6 +15,7 @@ struct SimOptions {
   std::string traceFile;
   bool stats = false;  // print the stats line at exit
   bool help = false;
+  std::vector<std::string> programArgs;  // everything after "--", for the program
 };
 
 // Empty on success, else what is wrong with the command line.

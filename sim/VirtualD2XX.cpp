@@ -1,5 +1,6 @@
 // The D2XX functions and the time source of the virtual bench.
 #include <algorithm>
+#include <cstdio>
 #include <span>
 #include <string>
 
@@ -13,6 +14,8 @@ using qzsim::Bench;
 using qzsim::CurrentBench;
 
 constexpr DWORD kTransferSizeStep = 64;
+// FTDI's vendor ID and the FT232H's product ID, as D2XX packs them.
+constexpr DWORD kVirtualChipId = 0x04036014;
 constexpr DWORD kMaxTransferSize = 65536;
 
 std::string Hex(const void* buffer, DWORD count) {
@@ -68,7 +71,31 @@ FT_STATUS FT_CreateDeviceInfoList(DWORD* numDevs) {
   return Traced(bench, status, "FT_CreateDeviceInfoList", Out(numDevs));
 }
 
-// Device 0 is the adapter with the target; any other device is in use by another program.
+// Every device is a single-interface Hi-Speed chip of our own.
+FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id, DWORD* locId,
+                                 void* serialNumber, void* description, FT_HANDLE* handle) {
+  Bench& bench = CurrentBench();
+  FT_STATUS status = FT_OK;
+  if (index >= bench.Devices()) {
+    status = FT_DEVICE_NOT_FOUND;
+  } else {
+    const bool inUse = index != bench.TargetDevice() || bench.OpenHandle();
+    if (flags) *flags = FT_FLAGS_HISPEED | (inUse ? FT_FLAGS_OPENED : 0);
+    if (type) *type = FT_DEVICE_232H;
+    if (id) *id = kVirtualChipId;
+    if (locId) *locId = index + 1;
+    if (serialNumber) {
+      std::snprintf(static_cast<char*>(serialNumber), FT_SERIAL_NUMBER_SIZE, "QZSIM%03u",
+                    static_cast<unsigned>(index));
+    }
+    if (description) std::snprintf(static_cast<char*>(description), FT_DESCRIPTION_SIZE, "QZ virtual adapter");
+    if (handle) *handle = nullptr;
+  }
+  return Traced(bench, status, "FT_GetDeviceInfoDetail", std::to_string(index));
+}
+
+// The target device is the adapter with the target; any other device is in use by another
+// program.
 FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* handle) {
   Bench& bench = CurrentBench();
   FT_STATUS status = FT_OK;
@@ -76,7 +103,8 @@ FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* handle) {
     status = FT_INVALID_PARAMETER;
   } else if (deviceNumber < 0 || static_cast<unsigned>(deviceNumber) >= bench.Devices()) {
     status = FT_DEVICE_NOT_FOUND;
-  } else if (deviceNumber != 0 || bench.Adapter().Unplugged() || bench.OpenHandle()) {
+  } else if (static_cast<unsigned>(deviceNumber) != bench.TargetDevice() || bench.Adapter().Unplugged() ||
+             bench.OpenHandle()) {
     status = FT_DEVICE_NOT_OPENED;
   } else {
     *handle = bench.Open();

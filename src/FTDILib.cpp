@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 
 #include "Platform.h"
 
@@ -269,4 +270,52 @@ void ConfigMPSSEParams() {
 void ClosePort() {
   FT_SetBitMode(ftHandle, 0x00, FT_BITMODE_RESET);
   FT_Close(ftHandle);
+}
+
+namespace {
+
+const char* ChipName(DWORD type) {
+  switch (type) {
+    case FT_DEVICE_2232H:
+      return "FT2232H";
+    case FT_DEVICE_4232H:
+      return "FT4232H";
+    case FT_DEVICE_232H:
+      return "FT232H";
+    default:
+      return "other";
+  }
+}
+
+// The driver ends the description of a multi-interface chip's device in its interface letter.
+char InterfaceLetter(DWORD type, const std::string& description) {
+  const bool multi = type == FT_DEVICE_2232H || type == FT_DEVICE_4232H;
+  const std::size_t size = description.size();
+  if (multi && size >= 2 && description[size - 2] == ' ') return description[size - 1];
+  return multi ? '?' : 'A';
+}
+
+const char* OrDash(const char* text) { return *text == '\0' ? "-" : text; }
+
+}  // namespace
+
+int ListDevices() {
+  ftStatus = FT_CreateDeviceInfoList(&dwNumDevs);
+  if (ftStatus != FT_OK) return -1;
+  for (DWORD i = 0; i < dwNumDevs; ++i) {
+    DWORD flags = 0, type = 0, id = 0, location = 0;
+    char serial[FT_SERIAL_NUMBER_SIZE] = {};
+    char description[FT_DESCRIPTION_SIZE] = {};
+    FT_HANDLE handle = nullptr;
+    ftStatus = FT_GetDeviceInfoDetail(i, &flags, &type, &id, &location, serial, description, &handle);
+    serial[sizeof serial - 1] = '\0';
+    description[sizeof description - 1] = '\0';
+    if (ftStatus != FT_OK) {
+      std::printf("%u  no details (error %u)\n", static_cast<unsigned>(i), static_cast<unsigned>(ftStatus));
+      continue;
+    }
+    std::printf("%u  %s  %c  %s  %s%s\n", static_cast<unsigned>(i), ChipName(type), InterfaceLetter(type, description),
+                OrDash(serial), OrDash(description), (flags & FT_FLAGS_OPENED) ? "  (in use)" : "");
+  }
+  return static_cast<int>(dwNumDevs);
 }

@@ -109,6 +109,11 @@ void ConfigMPSSEParams();
 // Returns the adapter to its default mode and releases it; statuses are not looked at.
 void ClosePort();
 
+// Lists the D2XX devices, a line each: number, chip type, interface, serial number and
+// description, and whether another program has it open. The number of devices, or -1 when
+// there is no list.
+int ListDevices();
+
 // The wait of every ReadData, in ms; the operation in hand sets it.
 extern std::uint32_t ReadWait;
 

@@ -116,12 +116,21 @@ const TargetVariant* VariantOf(int target) {
 
 Outcome BringUp(int deviceNumber) {
   DeviceCheck();
+  if (dwNumDevs > 0 && static_cast<DWORD>(deviceNumber) >= dwNumDevs)
+    std::printf(" There is no QZ device number %d\n", deviceNumber);
   OpenPort(deviceNumber);
   ConfigPortParams();
   SyncMPSSE();
   ConfigMPSSEParams();
   ReadIDCode();
   return VariantOf(numeroCible) ? Outcome::Done : Outcome::LinkLost;
+}
+
+Outcome ListAdapters() {
+  const int devices = ListDevices();
+  if (devices > 0) return Outcome::Done;
+  std::puts(devices == 0 ? " There are no QZ devices installed" : " Error in getting the number of devices");
+  return Outcome::LinkLost;
 }
 
 void ReadIDCode() {

@@ -68,6 +68,9 @@ const TargetVariant* VariantOf(int target);
 // did. Done when a known target answered.
 Outcome BringUp(int deviceNumber);
 
+// Lists the adapters the driver sees, a line each. Done when there is at least one.
+Outcome ListAdapters();
+
 // Reads the JTAG IDCODE and sets numeroCible; says "Wrong aim..." for anything unknown.
 void ReadIDCode();
 

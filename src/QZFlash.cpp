@@ -1,7 +1,10 @@
 #include "QZFlash.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <string_view>
 
 #include "PassLib.h"
 #include "Platform.h"
@@ -16,6 +19,34 @@ Outcome RunOutcome = Outcome::Done;
 namespace {
 
 constexpr const char* Separator = "\n*************************************************";
+constexpr const char* Version = "QZFlash V1.02";
+
+constexpr const char* Usage =
+    "Usage: qzflash [--device N]                 the operator dialogue\n"
+    "       qzflash [--device N] erase           full erase of the flash\n"
+    "       qzflash [--device N] program FILE    check FILE, erase, program and verify\n"
+    "       qzflash [--device N] verify FILE     verify the flash against FILE\n"
+    "       qzflash devices                      list the adapters (D2XX devices)\n"
+    "       qzflash --help | --version\n"
+    "\n"
+    "  --device N   use device N of the list (default 0)\n"
+    "\n"
+    "Commands neither ask nor wait for Enter. Exit status: 0 done, 1 the operation failed,\n"
+    "2 the file cannot be used or a bad command line, 3 no adapter, adapter lost or no known\n"
+    "target.\n";
+
+enum class Command { Dialogue, Erase, Program, Verify, Devices, Help, Version };
+
+struct CommandLine {
+  Command command = Command::Dialogue;
+  int device = 0;
+  std::string file;
+};
+
+// The dialogue waits for Enter before it ends; a command does not.
+bool waitForEnter = true;
+// Nothing of the adapter is touched before the bring-up.
+bool adapterBroughtUp = false;
 
 // Menu answers.
 constexpr std::int32_t CompleteProgramming = 1;
@@ -119,17 +150,59 @@ void Program() {
   }
 }
 
-}  // namespace
+// The command line as the run reads it, or what is wrong with it.
+std::optional<std::string> Parse(const std::vector<std::string>& args, CommandLine& line) {
+  std::vector<std::string> words;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string_view arg = args[i];
+    if (arg == "--help" || arg == "--version") {
+      line.command = arg == "--help" ? Command::Help : Command::Version;
+      return std::nullopt;
+    }
+    if (arg == "--device" || arg.starts_with("--device=")) {
+      std::string_view value;
+      if (arg.starts_with("--device=")) {
+        value = arg.substr(9);
+      } else if (i + 1 < args.size()) {
+        value = args[++i];
+      } else {
+        return "--device needs a number";
+      }
+      const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), line.device);
+      if (value.empty() || error != std::errc() || end != value.data() + value.size() || line.device < 0)
+        return "--device: '" + std::string(value) + "' is not a device number";
+    } else if (arg.starts_with("-") && arg.size() > 1) {
+      return "unknown option '" + std::string(arg) + "'";
+    } else {
+      words.emplace_back(arg);
+    }
+  }
+  if (words.empty()) return std::nullopt;
+  const std::string& name = words[0];
+  const bool needsFile = name == "program" || name == "verify";
+  if (name == "erase") line.command = Command::Erase;
+  else if (name == "program") line.command = Command::Program;
+  else if (name == "verify") line.command = Command::Verify;
+  else if (name == "devices") line.command = Command::Devices;
+  else return "unknown command '" + name + "'";
+  if (needsFile && words.size() < 2) return name + " needs a file";
+  if (words.size() > (needsFile ? 2u : 1u)) return "too many arguments after '" + name + "'";
+  if (needsFile) line.file = words[1];
+  return std::nullopt;
+}
 
-void QZFlashMain() {
+void Start(int device) {
   RaiseTimerResolution();
   std::puts("*********************************************");
-  std::puts("        Welcome to QZFlash V1.02");
+  std::printf("        Welcome to %s\n", Version);
   std::puts("*********************************************");
-
+  adapterBroughtUp = true;
   // The operator judges the bring-up from its messages; an unknown target refuses every operation.
-  BringUp(0);
+  BringUp(device);
+}
 
+[[noreturn]] void Dialogue(int device) {
+  Start(device);
   std::puts(Separator);
   std::puts("\n Choose the operation you would like to do...");
   std::puts(" 1 - Complete programming of the flash");
@@ -148,6 +221,62 @@ void QZFlashMain() {
   else
     Verify();
   ExitProgram();
+}
+
+// A command runs as the dialogue would for the same answers, without asking.
+[[noreturn]] void RunCommand(const CommandLine& line) {
+  waitForEnter = false;
+  if (!OutputIsTerminal()) PassProgress = ProgressStyle::Lines;
+  if (!line.file.empty()) {
+    ChoosenFile = line.file;
+    // A file that cannot even be opened is refused before the adapter is touched.
+    if (!CountSRecordline()) {
+      std::puts("\n Impossible to open the file");
+      EndWith(Outcome::FileUnusable);
+    }
+  }
+  numeroOpe = line.command == Command::Erase ? FullErasing : line.command == Command::Program ? CompleteProgramming : Verifying;
+  FollowOperation();
+  Start(line.device);
+  RefuseUnknownTarget();
+  if (line.command == Command::Program) {
+    Program();
+    if (RunOutcome != Outcome::Done) ExitProgram();
+    numeroFin = VerifyProgrammed;
+    FollowOperation();
+    Verify();
+  } else {
+    InitialiseOrExit();
+    if (line.command == Command::Erase)
+      EraseOrExit();
+    else
+      Verify();
+  }
+  ExitProgram();
+}
+
+}  // namespace
+
+void QZFlashMain(const std::vector<std::string>& args) {
+  CommandLine line;
+  if (const auto error = Parse(args, line)) {
+    std::fprintf(stderr, "qzflash: %s\n%s", error->c_str(), Usage);
+    std::exit(static_cast<int>(Outcome::FileUnusable));
+  }
+  switch (line.command) {
+    case Command::Help:
+      std::fputs(Usage, stdout);
+      std::exit(0);
+    case Command::Version:
+      std::puts(Version);
+      std::exit(0);
+    case Command::Devices:
+      std::exit(static_cast<int>(ListAdapters()));
+    case Command::Dialogue:
+      Dialogue(line.device);
+    default:
+      RunCommand(line);
+  }
 }
 
 int FilesList() {
@@ -170,12 +299,14 @@ int FilesList() {
 }
 
 void ExitProgram() {
-  ReleaseTarget();
+  if (adapterBroughtUp) ReleaseTarget();
   std::puts("\n Goodbye ! ");
-  std::puts(" Press <Enter> to continue");
-  std::fflush(stdout);
-  std::getchar();
-  ReleaseAdapter();
+  if (waitForEnter) {
+    std::puts(" Press <Enter> to continue");
+    std::fflush(stdout);
+    std::getchar();
+  }
+  if (adapterBroughtUp) ReleaseAdapter();
   RestoreTimerResolution();
   std::exit(static_cast<int>(RunOutcome));
 }

@@ -1,4 +1,5 @@
-// The application: the operator dialogue, from the banner to the orderly exit.
+// The application: the operator dialogue or a command of the command line, from the start to the
+// orderly exit.
 #pragma once
 
 #include <cstdint>
@@ -17,11 +18,11 @@ extern std::vector<std::string> FileTab;  // slot k holds entry number k; slot 0
 // What the run reports when it ends: the exit status.
 extern Outcome RunOutcome;
 
-// The whole run, from the banner to ExitProgram. Never returns.
-[[noreturn]] void QZFlashMain();
+// The whole run, from the command line (the program's arguments) to ExitProgram.
+[[noreturn]] void QZFlashMain(const std::vector<std::string>& args);
 
 int FilesList();
 
-// Lets the core leave debug mode, waits for Enter, releases the adapter and exits with the
-// status of RunOutcome.
+// Lets the core leave debug mode, waits for Enter in the dialogue, releases the adapter and
+// exits with the status of RunOutcome.
 [[noreturn]] void ExitProgram();

@@ -1,4 +1,6 @@
-// The program proper takes no options: the whole run is the operator dialogue.
+#include <string>
+#include <vector>
+
 #include "QZFlash.h"
 
-int main() { QZFlashMain(); }
+int main(int argc, char** argv) { QZFlashMain(std::vector<std::string>(argv + 1, argv + argc)); }

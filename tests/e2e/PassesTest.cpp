@@ -3,147 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
-#include <compare>
 #include <cstdint>
 #include <cstdio>
-#include <map>
-#include <random>
 #include <sstream>
 
 #include "Console.h"
+#include "Image.h"
 #include "Run.h"
 
 namespace {
 
 using console::Asked;
-
-// ---------------------------------------------------------------------------------------------
-// S-Record files written from word images of the flash, independently of the program's reader:
-// S0 header, S3 records (word address, little-endian words), S7, with switches that break a
-// file in chosen ways.
-
-// Address byte a0 of an S3 record: the memory space.
-constexpr std::uint8_t SpaceP = 0;
-constexpr std::uint8_t SpaceX = 2;
-
-struct Location {
-  std::uint8_t space;
-  std::uint32_t address;  // word address
-  auto operator<=>(const Location&) const = default;
-};
-
-// The words a file puts into the target.
-using Image = std::map<Location, std::uint16_t>;
-
-struct Record {
-  std::uint8_t space;  // a0; any byte, so that a test can write one the program rejects
-  std::uint32_t address;
-  std::vector<std::uint16_t> words;
-};
-
-struct Layout {
-  // The S0 data bytes after its address: two lead bytes and the text. Empty: no S0 line.
-  std::string header{"\0\0PROGRAM&DATA", 14};
-  int wrongChecksumLine = 0;  // line number, from 1, whose checksum byte is one too high; 0 none
-  bool crlf = false;
-  bool endRecord = true;  // the S7 line
-};
-
-std::uint8_t ChecksumOf(const std::vector<std::uint8_t>& bytes) {
-  unsigned sum = static_cast<unsigned>(bytes.size() + 1);
-  for (std::uint8_t byte : bytes) sum += byte;
-  return static_cast<std::uint8_t>(~sum);
-}
-
-// Type digit, then byte count, bytes and checksum as upper-case hex pairs.
-std::string Line(char type, const std::vector<std::uint8_t>& bytes, bool wrongChecksum, const char* end) {
-  std::string line{'S', type};
-  auto add = [&line](unsigned byte) {
-    line += "0123456789ABCDEF"[(byte >> 4) & 0xF];
-    line += "0123456789ABCDEF"[byte & 0xF];
-  };
-  add(static_cast<unsigned>(bytes.size() + 1));
-  for (std::uint8_t byte : bytes) add(byte);
-  add(ChecksumOf(bytes) + (wrongChecksum ? 1u : 0u));
-  return line + end;
-}
-
-std::vector<std::uint8_t> S3Bytes(const Record& record) {
-  std::vector<std::uint8_t> bytes{record.space, static_cast<std::uint8_t>(record.address >> 16),
-                                  static_cast<std::uint8_t>(record.address >> 8),
-                                  static_cast<std::uint8_t>(record.address)};
-  for (std::uint16_t word : record.words) {
-    bytes.push_back(static_cast<std::uint8_t>(word));
-    bytes.push_back(static_cast<std::uint8_t>(word >> 8));
-  }
-  return bytes;
-}
-
-// Runs of consecutive words, cut into records of at most 16 words. A record never spans two
-// 64K-word pages: a1 chooses program or boot flash.
-std::vector<Record> Records(const Image& image) {
-  std::vector<Record> records;
-  for (const auto& [location, word] : image) {
-    const bool continues = !records.empty() && records.back().space == location.space &&
-                           records.back().address + records.back().words.size() == location.address &&
-                           records.back().words.size() < 16 && location.address % 0x10000 != 0;
-    if (!continues) records.push_back(Record{location.space, location.address, {}});
-    records.back().words.push_back(word);
-  }
-  return records;
-}
-
-// One's complement of the low byte of the sum of the byte count, address and data bytes.
-std::uint8_t Checksum(const Record& record) { return ChecksumOf(S3Bytes(record)); }
-
-std::string Write(const std::vector<Record>& records, const Layout& layout = {}) {
-  const char* end = layout.crlf ? "\r\n" : "\n";
-  std::string text;
-  int line = 0;
-  auto add = [&](char type, const std::vector<std::uint8_t>& bytes) {
-    text += Line(type, bytes, ++line == layout.wrongChecksumLine, end);
-  };
-  if (!layout.header.empty()) {
-    std::vector<std::uint8_t> bytes{0x00, 0x00};
-    bytes.insert(bytes.end(), layout.header.begin(), layout.header.end());
-    add('0', bytes);
-  }
-  for (const Record& record : records) add('3', S3Bytes(record));
-  if (layout.endRecord) add('7', {0x00, 0x00, 0x00, 0x00});
-  return text;
-}
-
-std::string Write(const Image& image, const Layout& layout = {}) { return Write(Records(image), layout); }
-
-struct Region {
-  std::uint8_t space;
-  std::uint32_t first, last;
-};
-
-// Program flash, boot flash and data flash of a variant (1 or 2).
-std::array<Region, 3> FlashRegions(int variant) {
-  if (variant == 2) return {{{SpaceP, 0x00000, 0x0FFFF}, {SpaceP, 0x20000, 0x20FFF}, {SpaceX, 0x1000, 0x1FFF}}};
-  return {{{SpaceP, 0x00000, 0x1FFFF}, {SpaceP, 0x20000, 0x20FFF}, {SpaceX, 0x2000, 0x2FFF}}};
-}
-
-// runs runs of 1 to maxRun random words at random places in each flash region of the variant.
-// Raw mt19937 output is fixed by the standard, distributions are not: the modulo keeps the
-// images the same on every standard library.
-Image RandomImage(int variant, std::uint32_t seed, int runs, int maxRun) {
-  std::mt19937 random(seed);
-  auto below = [&random](std::uint32_t n) { return static_cast<std::uint32_t>(random() % n); };
-  Image image;
-  for (const Region& region : FlashRegions(variant)) {
-    for (int run = 0; run < runs; ++run) {
-      const std::uint32_t start = region.first + below(region.last - region.first + 1);
-      const std::uint32_t length = 1 + below(static_cast<std::uint32_t>(maxRun));
-      for (std::uint32_t address = start; address < start + length && address <= region.last; ++address)
-        image[{region.space, address}] = static_cast<std::uint16_t>(below(0x10000));
-    }
-  }
-  return image;
-}
 
 // ---------------------------------------------------------------------------------------------
 // What the program shows, and what the operator types
@@ -168,15 +38,6 @@ const std::string Program = "1\n3\n3\n\n";
 const std::string ProgramThenVerify = "1\n3\n2\n3\n\n";
 const std::string Verify = "3\n3\n\n";
 
-std::string Hex(unsigned value, int digits = 0) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%0*X", digits, value);
-  return text;
-}
-
-// The letter of the state file and of --bad-word.
-std::string SpaceLetter(std::uint8_t space) { return space == SpaceX ? "X" : "P"; }
-
 // What text shows after its first `from` up to the next `to`.
 std::string Between(const std::string& text, const std::string& from, const std::string& to) {
   const std::size_t start = text.find(from);
@@ -197,22 +58,6 @@ std::string MismatchLine(unsigned checkSum, unsigned checkSumMemory) {
   char line[64];
   std::snprintf(line, sizeof line, "\n CheckSum = 0x%x and CheckSumMemory = 0x%x\n", checkSum, checkSumMemory);
   return line;
-}
-
-// The rows of the state file (after its comment line) that a full erase followed by
-// programming image leaves: rows of eight words holding a programmed one.
-std::string StateOf(const Image& image) {
-  std::map<Location, std::string> rows;
-  for (const auto& [at, word] : image) {
-    std::string& row = rows[{at.space, at.address & ~7u}];
-    if (row.empty()) row = " FFFF FFFF FFFF FFFF FFFF FFFF FFFF FFFF";
-    row.replace(1 + 5 * (at.address & 7u), 4, Hex(word, 4));
-  }
-  std::string text;
-  for (const auto& [at, row] : rows)
-    if (row.find_first_not_of(" F") != std::string::npos)
-      text += SpaceLetter(at.space) + " " + Hex(at.address, 5) + ":" + row + "\n";
-  return text;
 }
 
 std::string ProgressStep(int step) {
@@ -237,22 +82,6 @@ std::string Repeat(const std::string& text, int times) {
   std::string result;
   for (int i = 0; i < times; ++i) result += text;
   return result;
-}
-
-// count words from first on, in a fixed pattern that differs from word to word.
-std::vector<std::uint16_t> Words(int count, std::uint16_t first) {
-  std::vector<std::uint16_t> words;
-  for (int i = 0; i < count; ++i) words.push_back(static_cast<std::uint16_t>(first + 0x0101 * i));
-  return words;
-}
-
-// The first `count` words of records, in file order.
-Image ImageOf(const std::vector<Record>& records, std::size_t count = SIZE_MAX) {
-  Image image;
-  for (const Record& record : records)
-    for (std::uint32_t k = 0; k < record.words.size() && image.size() < count; ++k)
-      image[{record.space, record.address + k}] = record.words[k];
-  return image;
 }
 
 // The test-side writer against lines worked out by hand.

@@ -35,7 +35,8 @@ std::string ScratchFolder::Read(const std::string& name) const {
 }
 
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
-              const std::filesystem::path& folder, const std::string& input, int timeoutSeconds) {
+              const std::filesystem::path& folder, const std::string& input, int timeoutSeconds,
+              bool closeInput) {
   int in[2], out[2], err[2];
   if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = fork();
@@ -60,8 +61,9 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
   RunResult result;
   std::size_t written = 0;
   int inFd = in[1];
+  const int keptOpen = closeInput ? -1 : in[1];
   if (input.empty()) {
-    close(inFd);
+    if (closeInput) close(inFd);
     inFd = -1;
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
@@ -88,12 +90,13 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
       const ssize_t n = write(inFd, input.data() + written, input.size() - written);
       if (n > 0) written += static_cast<std::size_t>(n);
       if (n <= 0 || written == input.size()) {
-        close(inFd);
+        if (closeInput) close(inFd);
         inFd = -1;
       }
     }
   }
-  if (inFd >= 0) close(inFd);
+  if (inFd >= 0 && closeInput) close(inFd);
+  if (keptOpen >= 0) close(keptOpen);
   close(out[0]);
   close(err[0]);
   int status = 0;

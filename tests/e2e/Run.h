@@ -28,7 +28,8 @@ class ScratchFolder {
   std::filesystem::path path_;
 };
 
-// Runs program with args in folder, feeding input on standard input and then closing it.
-// A run still going after timeoutSeconds is killed.
+// Runs program with args in folder, feeding input on standard input and then closing it, or
+// keeping it open while the program runs. A run still going after timeoutSeconds is killed.
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
-              const std::filesystem::path& folder, const std::string& input, int timeoutSeconds = 60);
+              const std::filesystem::path& folder, const std::string& input, int timeoutSeconds = 60,
+              bool closeInput = true);

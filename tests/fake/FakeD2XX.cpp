@@ -90,6 +90,10 @@ FT_STATUS FT_CreateDeviceInfoList(DWORD* numDevs) {
   return status;
 }
 
+FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD*, DWORD*, DWORD*, DWORD*, void*, void*, FT_HANDLE*) {
+  return fake::Record("FT_GetDeviceInfoDetail", {index});
+}
+
 FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* handle) {
   FT_STATUS status = fake::Record("FT_Open", {static_cast<std::uint32_t>(deviceNumber)});
   if (status == FT_OK) *handle = &adapter;

@@ -1,0 +1,106 @@
+// The command line: each command end to end through qzflash-sim, with its exit status, what a
+// script reads in a log, and what is touched for a command line that cannot be used.
+#include <gtest/gtest.h>
+
+#include "Console.h"
+#include "Image.h"
+#include "Run.h"
+
+namespace {
+
+class CommandLineTest : public ::testing::Test {
+ protected:
+  ScratchFolder folder;
+
+  RunResult Sim(std::vector<std::string> args, bool closeInput = true) const {
+    args.insert(args.begin(), {"--state", "flash.txt", "--trace", "trace.txt"});
+    return ::Run(QZFLASH_SIM, args, folder.path(), "", 30, closeInput);
+  }
+  std::string Flash() const {
+    const std::string state = folder.Read("flash.txt");
+    return state.substr(state.find('\n') + 1);
+  }
+};
+
+TEST_F(CommandLineTest, CommandsEndWithTheStatusOfTheirOutcome) {
+  // Ten records and the header and end lines: a progress step every line.
+  std::vector<Record> records;
+  for (std::uint16_t i = 0; i < 10; ++i) records.push_back({i < 8 ? SpaceP : SpaceX, 0x2400u + 0x10u * i, Words(3, i)});
+  folder.Write("image.s19", Write(records));
+  folder.Write("bad.s19", Write(records, {.endRecord = false}));
+  std::string steps;  // a plain line at every tenth of the file, for a log
+  for (int step = 1; step <= 10; ++step) steps += " " + std::to_string(10 * step) + "%\n";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string shown;  // the end of standard output, before the goodbye
+  };
+  const Case cases[] = {
+      {{"--", "program", "image.s19"}, 0,
+       "\n Memory has been erased...\n" + steps + "\n Memory has been rewritten...\n" + steps + "\n Verification success\n"},
+      {{"--", "verify", "image.s19"}, 0, console::Initialised + steps + "\n Verification success\n"},
+      {{"--bad-word", "X:2491", "--", "verify", "image.s19"}, 1, "\n Memory error detected\n"},
+      {{"--", "program", "bad.s19"}, 2,
+       " Line 12: no S7 end record\n\n The file cannot be programmed: the flash was left as it was\n"},
+      {{"--", "verify", "missing.s19"}, 2, "\n Impossible to open the file\n"},
+      {{"--no-target", "1", "--", "verify", "image.s19"}, 3, "\n Wrong aim... \n\n Wrong aim !\n"},
+      {{"--erase-pviol", "1", "--", "erase"}, 1, " Erasing error\n"},
+      {{"--devices", "3", "--target-device", "2", "--", "--device", "2", "erase"}, 0,
+       "\n Memory has been erased...\n"},
+      {{"--devices", "3", "--target-device", "2", "--", "erase"}, 3, " Wrong aim !\n"},
+      {{"--devices", "3", "--", "--device=3", "erase"}, 3, " Wrong aim !\n"},
+      {{"--", "erase"}, 0, "\n Memory has been erased...\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    // Standard input stays open: a command waits for nothing.
+    const RunResult run = Sim(c.args, false);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_TRUE(run.out.ends_with(c.shown + "\n Goodbye ! \n")) << run.out;
+    EXPECT_EQ(run.out.find("\x1b["), std::string::npos) << "no console codes in a log";
+  }
+  EXPECT_EQ(Flash(), "") << "erased last";
+  const RunResult listed = Sim({"--devices", "3", "--", "--device", "5", "erase"});
+  EXPECT_NE(listed.out.find(" There is no QZ device number 5\n"), std::string::npos);
+  EXPECT_EQ(listed.status, 3);
+
+  EXPECT_EQ(Sim({"--", "program", "image.s19"}).status, 0);
+  EXPECT_EQ(Flash(), StateOf(ImageOf(records)));
+}
+
+TEST_F(CommandLineTest, DevicesAreListedOneALine) {
+  const RunResult run = Sim({"--devices", "2", "--target-device", "1", "--", "devices"});
+  EXPECT_EQ(run.out,
+            "0  FT232H  A  QZSIM000  QZ virtual adapter  (in use)\n"
+            "1  FT232H  A  QZSIM001  QZ virtual adapter\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Sim({"--devices", "0", "--", "devices"}).status, 3);
+}
+
+// A command line that cannot be used says so on standard error and touches nothing.
+TEST_F(CommandLineTest, BadCommandLinesTouchNothing) {
+  const std::vector<std::string> bad[] = {
+      {"frob"},         {"--frob"},         {"--device"},   {"--device", "x"}, {"--device", "-1", "erase"},
+      {"program"},      {"verify"},         {"erase", "x"}, {"program", "a", "b"}, {"devices", "x"},
+  };
+  for (const std::vector<std::string>& args : bad) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    std::vector<std::string> simArgs{"--"};
+    simArgs.insert(simArgs.end(), args.begin(), args.end());
+    const RunResult run = Sim(simArgs);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(run.err.starts_with("qzflash: ") && run.err.find("Usage: qzflash") != std::string::npos) << run.err;
+    EXPECT_EQ(folder.Read("trace.txt"), "");
+  }
+  for (const char* option : {"--help", "--version"}) {
+    const RunResult run = ::Run(QZFLASH, {option}, folder.path(), "");
+    EXPECT_EQ(run.status, 0) << option;
+    EXPECT_FALSE(run.out.empty()) << option;
+  }
+  // The real program without an adapter.
+  EXPECT_EQ(::Run(QZFLASH, {"erase"}, folder.path(), "").status, 3);
+  EXPECT_EQ(::Run(QZFLASH, {"devices"}, folder.path(), "").status, 3);
+}
+
+}  // namespace
