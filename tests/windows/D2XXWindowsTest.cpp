@@ -19,6 +19,15 @@ TEST(D2XXWindows, CallsReachTheLibraryWithTheirArgumentsAndBringBackItsResults) 
   DWORD devices = 0;
   EXPECT_EQ(FT_CreateDeviceInfoList(&devices), FT_OK);
   EXPECT_EQ(devices, 3u);
+  DWORD flags = 0, type = 0, id = 0, location = 0;
+  char serial[16] = {}, description[64] = {};
+  FT_HANDLE none = &devices;
+  EXPECT_EQ(FT_GetDeviceInfoDetail(1, &flags, &type, &id, &location, serial, description, &none), FT_OK);
+  EXPECT_EQ(type, FT_DEVICE_2232H);
+  EXPECT_EQ(id, 0x04036010u);
+  EXPECT_STREQ(serial, "FT12345B");
+  EXPECT_STREQ(description, "Dual RS232-HS B");
+  EXPECT_EQ(none, nullptr);
 
   FT_HANDLE handle = nullptr;
   ASSERT_EQ(FT_Open(2, &handle), FT_OK);
@@ -53,6 +62,7 @@ TEST(D2XXWindows, CallsReachTheLibraryWithTheirArgumentsAndBringBackItsResults) 
 
   EXPECT_EQ(LibraryLog(),
             "FT_CreateDeviceInfoList\n"
+            "FT_GetDeviceInfoDetail 1\n"
             "FT_Open 2\n"
             "FT_ResetDevice 0x5a000002\n"
             "FT_GetQueueStatus 0x5a000002\n"

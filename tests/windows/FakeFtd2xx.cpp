@@ -1,4 +1,4 @@
-// A stand-in for the driver's FTD2XX.dll: the twelve functions with the library's own types and
+// A stand-in for the driver's FTD2XX.dll: the functions we use, with the library's own types and
 // calling convention. Each call is written to a log the test reads through FakeLog.
 #include <windows.h>
 
@@ -38,6 +38,20 @@ __declspec(dllexport) ULONG WINAPI FT_CreateDeviceInfoList(DWORD* count) {
 __declspec(dllexport) ULONG WINAPI FT_Open(int number, PVOID* handle) {
   Log("FT_Open %d", number);
   *handle = reinterpret_cast<PVOID>(HandleBase + static_cast<ULONG_PTR>(number));
+  return 0;
+}
+
+__declspec(dllexport) ULONG WINAPI FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id,
+                                                          DWORD* location, PVOID serial, PVOID description,
+                                                          PVOID* handle) {
+  Log("FT_GetDeviceInfoDetail %lu", index);
+  *flags = 2;
+  *type = 6;
+  *id = 0x04036010;
+  *location = 0x21;
+  std::snprintf(static_cast<char*>(serial), 16, "FT12345%c", static_cast<char>('A' + index));
+  std::snprintf(static_cast<char*>(description), 64, "Dual RS232-HS %c", static_cast<char>('A' + index));
+  *handle = nullptr;
   return 0;
 }
 
