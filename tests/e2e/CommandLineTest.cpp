@@ -29,7 +29,7 @@ TEST_F(CommandLineTest, CommandsEndWithTheStatusOfTheirOutcome) {
   folder.Write("image.s19", Write(records));
   folder.Write("bad.s19", Write(records, {.endRecord = false}));
   std::string steps;  // a plain line at every tenth of the file, for a log
-  for (int step = 1; step <= 10; ++step) steps += " " + std::to_string(10 * step) + "%\n";
+  for (int step = 10; step <= 100; step += 10) steps += ' ' + std::to_string(step) + "%\n";
   struct Case {
     std::vector<std::string> args;
     int status;

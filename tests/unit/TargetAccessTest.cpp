@@ -225,9 +225,7 @@ TEST_F(TargetAccessTest, FlashModuleRegisterReadsAreXReads) {
 TEST_F(TargetAccessTest, QueuedWritesRideWithTheNextRead) {
   WriteFMCMD(0x20);
   WriteFMUSTAT(0x80);
-  fake::Bytes answer(75 + 75 + 66, 0x00);
-  answer.insert(answer.end(), {0xC0, 0x00});
-  fake::Reply(answer);
+  fake::ReplyTail(Hex("C0 00"));
   ReadFMUSTAT();
   EXPECT_EQ(DataRead, 0xC0);
   ASSERT_EQ(fake::Writes().size(), 1u);
