@@ -36,7 +36,9 @@ constexpr int FirstS3S7DataByte = 4;
 
 // Header texts as the big-endian words of an S0 record, from word 1 on.
 constexpr std::int32_t ProgramAndDataHeader[] = {0x5052, 0x4F47, 0x5241, 0x4D26, 0x4441, 0x5441};
-constexpr std::int32_t ProgramOnlyHeader[] = {0x5052, 0x4F47, 0x5241, 0x004D};  // "PROGRA", 0, 'M'
+// "PROGRA", a zero byte, "M": program-only images carry the text so, and only so. "PROGRAM" and
+// any byte other than '&' is none of the three forms, so such a header is refused.
+constexpr std::int32_t ProgramOnlyHeader[] = {0x5052, 0x4F47, 0x5241, 0x004D};
 constexpr std::int32_t DataOnlyHeader[] = {0x4441, 0x5441};
 
 int HexDigitValue(int character) {

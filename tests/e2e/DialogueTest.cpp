@@ -46,7 +46,7 @@ TEST_F(DialogueTest, MenuAnswersAndTheEndOfInput) {
 }
 
 TEST_F(DialogueTest, TheFolderIsListedSortedAndAnyEntryCanBeChosen) {
-  // More entries than the original table held; names in byte order.
+  // More than 19 entries, each choosable; names in byte order.
   for (int i = 0; i < 21; ++i) folder.Write("image" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".s19", "");
   folder.Write("B name with blanks.S19", "");
   std::filesystem::create_directory(folder.path() / "sub");
