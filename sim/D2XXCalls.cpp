@@ -16,19 +16,6 @@ namespace {
 constexpr DWORD kTransferSizeStep = 64;
 constexpr DWORD kMaxTransferSize = 65536;
 
-std::string Hex(const void* buffer, DWORD count) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-  std::string text;
-  if (bytes == nullptr) return text;
-  text.reserve(2 * static_cast<std::size_t>(count));
-  for (DWORD i = 0; i < count; ++i) {
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 0x0F];
-  }
-  return text;
-}
-
 // "<name> <args...> status <n>"
 template <typename... Args>
 FT_STATUS Traced(Bench& bench, FT_STATUS status, const char* name, const Args&... args) {
@@ -43,7 +30,7 @@ std::string Out(const DWORD* value) { return value ? std::to_string(*value) : "-
 
 // "write <HEX>" and "read <HEX>"; a failed call adds its status.
 void TraceData(Bench& bench, const char* name, const void* buffer, DWORD count, FT_STATUS status) {
-  const std::string hex = Hex(buffer, count);
+  const std::string hex = TraceHex(buffer, count);
   std::string line = std::string(name) + ' ' + hex;
   if (status != FT_OK) line += (hex.empty() ? "status " : " status ") + std::to_string(status);
   bench.Trace(line);
