@@ -196,7 +196,9 @@ int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, u
     }
   }
   int moved = 0;
+  Current().inTransfer = true;
   const int result = Chip().Bulk(endpoint, data, length, timeoutMs, moved);
+  Current().inTransfer = false;
   if (transferred != nullptr) *transferred = moved;
   return result;
 }

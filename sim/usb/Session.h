@@ -23,6 +23,8 @@ struct Session {
   // As on a machine where ftdi_sio is installed: it holds both interfaces until detached.
   std::array<bool, Ft2232h::kInterfaces> kernelDriver{true, true};
   std::array<libusb_device_handle*, Ft2232h::kInterfaces> claimedBy{};
+  // A transfer is under way: a sleep now is the chip's latency wait, not one of the program's.
+  bool inTransfer = false;
 };
 
 // Set up at the program's first libusb call and kept to the very end of the process, whose

@@ -1,7 +1,8 @@
 // The program's clock and sleeps on the virtual clock. The stand-in is loaded ahead of libc,
 // so these definitions are the ones the program calls: its sleeps advance the virtual clock at
 // once, exactly as qzflash-sim's do, and runs are fast and the same every time. With
-// --realtime, or before the first libusb call, they are libc's (only the sleeps are counted).
+// --realtime, or before the first libusb call, they are libc's (the program's sleeps are still
+// counted for --stats).
 #include <dlfcn.h>
 
 #include <ctime>
@@ -66,7 +67,7 @@ int nanosleep(const timespec* request, timespec* remaining) {
       static_cast<std::uint64_t>(request->tv_sec) * qzsim::usb::kMicrosPerSecond +
       static_cast<std::uint64_t>(request->tv_nsec + 999) / 1000;
   qzsim::Bench& bench = session->standIn.TheBench();
-  bench.Stats().sleepMs += micros / 1000;
+  if (!session->inTransfer) bench.Stats().sleepMs += micros / 1000;
   if (!session->standIn.VirtualTime()) return qzsim::usb::RealNanosleep(request, remaining);
   bench.Clock().SleepMicros(micros);
   return 0;
