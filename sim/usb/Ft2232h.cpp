@@ -1,7 +1,9 @@
 #include "Ft2232h.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "Warnings.h"
 

@@ -8,7 +8,6 @@
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 #include "Bench.h"
 #include "JtagPins.h"
