@@ -27,11 +27,13 @@ std::uint64_t VirtualClock::NowMicros() const {
       std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count());
 }
 
-void VirtualClock::Sleep(std::uint32_t ms) {
+void VirtualClock::Sleep(std::uint32_t ms) { SleepMicros(static_cast<std::uint64_t>(ms) * 1000); }
+
+void VirtualClock::SleepMicros(std::uint64_t micros) {
   if (realtime_) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    std::this_thread::sleep_for(std::chrono::microseconds(micros));
   } else {
-    micros_ += static_cast<std::uint64_t>(ms) * 1000;
+    micros_ += micros;
   }
 }
 
@@ -78,6 +80,19 @@ void Bench::Close() {
   open_.reset();
   adapter_.Release();
   adapter_.Purge();
+}
+
+std::string TraceHex(const void* bytes, std::size_t count) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  const auto* byte = static_cast<const std::uint8_t*>(bytes);
+  std::string text;
+  if (byte == nullptr) return text;
+  text.reserve(2 * count);
+  for (std::size_t i = 0; i < count; ++i) {
+    text += kDigits[byte[i] >> 4];
+    text += kDigits[byte[i] & 0x0F];
+  }
+  return text;
 }
 
 Bench& CurrentBench() {

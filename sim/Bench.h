@@ -46,6 +46,7 @@ class VirtualClock {
   explicit VirtualClock(bool realtime);
   std::uint64_t NowMicros() const;
   void Sleep(std::uint32_t ms);
+  void SleepMicros(std::uint64_t micros);
   void Poll();
 
  private:
@@ -86,6 +87,9 @@ class Bench {
   std::optional<FT_HANDLE> open_;
   std::uintptr_t opens_ = 0;
 };
+
+// Bytes as the traces show them: upper-case hex pairs without spaces.
+std::string TraceHex(const void* bytes, std::size_t count);
 
 // The bench the D2XX functions and the time source act on; a default one until configured.
 Bench& CurrentBench();

@@ -3,6 +3,8 @@
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -83,6 +85,27 @@ std::string LoadFlashState(FlashModule& flash, std::istream& in) {
     }
   }
   return {};
+}
+
+std::string LoadFlashStateFile(FlashModule& flash, const std::string& file) {
+  if (!std::filesystem::exists(file)) return {};
+  std::ifstream in(file);
+  if (!in) return "cannot read state file " + file;
+  const std::string bad = LoadFlashState(flash, in);
+  return bad.empty() ? bad : file + ": " + bad;
+}
+
+std::string SaveFlashStateFile(FlashModule& flash, const std::string& file) {
+  flash.Settle();
+  const std::string partial = file + ".partial";
+  {
+    std::ofstream out(partial, std::ios::trunc);
+    SaveFlashState(flash, out);
+    if (!out.flush()) return "cannot write " + partial;
+  }
+  std::error_code error;
+  std::filesystem::rename(partial, file, error);
+  return error ? "cannot replace " + file + ": " + error.message() : std::string();
 }
 
 }  // namespace qzsim

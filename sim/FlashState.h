@@ -22,4 +22,11 @@ void SaveFlashState(const FlashModule& flash, std::ostream& out);
 // Empty on success, else what is wrong and on which line. Rows before the bad one stay loaded.
 std::string LoadFlashState(FlashModule& flash, std::istream& in);
 
+// The state file of a run. Loading a file that does not exist leaves the flash erased; saving
+// first lets the commands the target started run to their end (it stays powered after the
+// program exits), writes FILE.partial and renames it over FILE. Empty on success, else the
+// message to show.
+std::string LoadFlashStateFile(FlashModule& flash, const std::string& file);
+std::string SaveFlashStateFile(FlashModule& flash, const std::string& file);
+
 }  // namespace qzsim

@@ -1,7 +1,6 @@
 // qzflash-sim: the program proper on the virtual bench, with options of its own.
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -22,22 +21,9 @@ bool stats = false;
 
 void SaveState() {
   if (stateFile.empty()) return;
-  qzsim::FlashModule& flash = qzsim::CurrentBench().Controller().Flash();
-  // The target stays powered after the program ends: what it started, it finishes.
-  flash.Settle();
-  const std::string partial = stateFile + ".partial";
-  {
-    std::ofstream out(partial, std::ios::trunc);
-    qzsim::SaveFlashState(flash, out);
-    if (!out.flush()) {
-      std::cerr << "qzflash-sim: cannot write " << partial << '\n';
-      return;
-    }
-  }
-  std::error_code error;
-  std::filesystem::rename(partial, stateFile, error);
-  if (error)
-    std::cerr << "qzflash-sim: cannot replace " << stateFile << ": " << error.message() << '\n';
+  const std::string error =
+      qzsim::SaveFlashStateFile(qzsim::CurrentBench().Controller().Flash(), stateFile);
+  if (!error.empty()) std::cerr << "qzflash-sim: " << error << '\n';
 }
 
 void AtExit() {
@@ -74,11 +60,10 @@ int main(int argc, char** argv) {
   qzsim::ConfigureBench(options.bench);
   stateFile = options.stateFile;
   stats = options.stats;
-  if (!stateFile.empty() && std::filesystem::exists(stateFile)) {
-    std::ifstream in(stateFile);
-    if (!in) return Fail("cannot read state file " + stateFile);
-    const std::string bad = qzsim::LoadFlashState(qzsim::CurrentBench().Controller().Flash(), in);
-    if (!bad.empty()) return Fail(stateFile + ": " + bad);
+  if (!stateFile.empty()) {
+    const std::string bad =
+        qzsim::LoadFlashStateFile(qzsim::CurrentBench().Controller().Flash(), stateFile);
+    if (!bad.empty()) return Fail(bad);
   }
   std::atexit(AtExit);
   QZFlashMain(options.programArgs);

@@ -1,223 +1,66 @@
-// The D2XX functions and the time source of the virtual bench.
-#include <algorithm>
-#include <cstdio>
-#include <span>
-#include <string>
-
+// The D2XX functions and the time source of qzflash-sim: the calls on the current bench.
 #include "Bench.h"
 #include "D2XX.h"
+#include "D2XXCalls.h"
 #include "Platform.h"
 
-namespace {
-
-using qzsim::Bench;
 using qzsim::CurrentBench;
-
-constexpr DWORD kTransferSizeStep = 64;
-// FTDI's vendor ID and the FT232H's product ID, as D2XX packs them.
-constexpr DWORD kVirtualChipId = 0x04036014;
-constexpr DWORD kMaxTransferSize = 65536;
-
-std::string Hex(const void* buffer, DWORD count) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-  std::string text;
-  if (bytes == nullptr) return text;
-  text.reserve(2 * static_cast<std::size_t>(count));
-  for (DWORD i = 0; i < count; ++i) {
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 0x0F];
-  }
-  return text;
-}
-
-// "<name> <args...> status <n>"
-template <typename... Args>
-FT_STATUS Traced(Bench& bench, FT_STATUS status, const char* name, const Args&... args) {
-  std::string line = name;
-  ((line += ' ', line += args), ...);
-  line += " status " + std::to_string(status);
-  bench.Trace(line);
-  return status;
-}
-
-std::string Out(const DWORD* value) { return value ? std::to_string(*value) : "-"; }
-
-// "write <HEX>" and "read <HEX>"; a failed call adds its status.
-void TraceData(Bench& bench, const char* name, const void* buffer, DWORD count, FT_STATUS status) {
-  const std::string hex = Hex(buffer, count);
-  std::string line = std::string(name) + ' ' + hex;
-  if (status != FT_OK) line += (hex.empty() ? "status " : " status ") + std::to_string(status);
-  bench.Trace(line);
-}
-
-// Every call on a handle goes through here: a closed, stale or never-opened handle and an
-// unplugged adapter move nothing.
-FT_STATUS Check(Bench& bench, FT_HANDLE handle) {
-  if (!bench.OpenHandle() || *bench.OpenHandle() != handle) return FT_INVALID_HANDLE;
-  if (bench.Adapter().Unplugged()) return FT_IO_ERROR;
-  return FT_OK;
-}
-
-}  // namespace
+namespace d2xx = qzsim::d2xx;
 
 FT_STATUS FT_CreateDeviceInfoList(DWORD* numDevs) {
-  Bench& bench = CurrentBench();
-  FT_STATUS status = FT_INVALID_PARAMETER;
-  if (numDevs) {
-    *numDevs = bench.Devices();
-    status = FT_OK;
-  }
-  return Traced(bench, status, "FT_CreateDeviceInfoList", Out(numDevs));
+  return d2xx::CreateDeviceInfoList(CurrentBench(), numDevs);
 }
 
-// Every device is a single-interface Hi-Speed chip of our own.
 FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id, DWORD* locId,
                                  void* serialNumber, void* description, FT_HANDLE* handle) {
-  Bench& bench = CurrentBench();
-  FT_STATUS status = FT_OK;
-  if (index >= bench.Devices()) {
-    status = FT_DEVICE_NOT_FOUND;
-  } else {
-    const bool inUse = index != bench.TargetDevice() || bench.OpenHandle();
-    if (flags) *flags = FT_FLAGS_HISPEED | (inUse ? FT_FLAGS_OPENED : 0);
-    if (type) *type = FT_DEVICE_232H;
-    if (id) *id = kVirtualChipId;
-    if (locId) *locId = index + 1;
-    if (serialNumber) {
-      std::snprintf(static_cast<char*>(serialNumber), FT_SERIAL_NUMBER_SIZE, "QZSIM%03u",
-                    static_cast<unsigned>(index));
-    }
-    if (description) std::snprintf(static_cast<char*>(description), FT_DESCRIPTION_SIZE, "QZ virtual adapter");
-    if (handle) *handle = nullptr;
-  }
-  return Traced(bench, status, "FT_GetDeviceInfoDetail", std::to_string(index));
+  return d2xx::GetDeviceInfoDetail(CurrentBench(), index, flags, type, id, locId, serialNumber, description,
+                                   handle);
 }
 
-// The target device is the adapter with the target; any other device is in use by another
-// program.
 FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* handle) {
-  Bench& bench = CurrentBench();
-  FT_STATUS status = FT_OK;
-  if (handle == nullptr) {
-    status = FT_INVALID_PARAMETER;
-  } else if (deviceNumber < 0 || static_cast<unsigned>(deviceNumber) >= bench.Devices()) {
-    status = FT_DEVICE_NOT_FOUND;
-  } else if (static_cast<unsigned>(deviceNumber) != bench.TargetDevice() || bench.Adapter().Unplugged() ||
-             bench.OpenHandle()) {
-    status = FT_DEVICE_NOT_OPENED;
-  } else {
-    *handle = bench.Open();
-  }
-  return Traced(bench, status, "FT_Open", std::to_string(deviceNumber));
+  return d2xx::Open(CurrentBench(), deviceNumber, handle);
 }
 
-FT_STATUS FT_ResetDevice(FT_HANDLE handle) {
-  Bench& bench = CurrentBench();
-  const FT_STATUS status = Check(bench, handle);
-  if (status == FT_OK) bench.Adapter().Purge();
-  return Traced(bench, status, "FT_ResetDevice");
-}
+FT_STATUS FT_ResetDevice(FT_HANDLE handle) { return d2xx::ResetDevice(CurrentBench(), handle); }
 
 FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
-  Bench& bench = CurrentBench();
-  // Each poll is a USB round trip; charging it keeps a host that polls without sleeping
-  // from spinning forever on a clock that nothing else moves.
-  bench.Clock().Poll();
-  FT_STATUS status = Check(bench, handle);
-  if (status == FT_OK && rxBytes == nullptr) status = FT_INVALID_PARAMETER;
-  if (status == FT_OK) *rxBytes = static_cast<DWORD>(bench.Adapter().Poll());
-  return Traced(bench, status, "FT_GetQueueStatus", status == FT_OK ? Out(rxBytes) : "-");
+  return d2xx::GetQueueStatus(CurrentBench(), handle, rxBytes);
 }
 
 FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD bytesToRead, DWORD* bytesReturned) {
-  Bench& bench = CurrentBench();
-  FT_STATUS status = Check(bench, handle);
-  if (status == FT_OK && (bytesReturned == nullptr || (buffer == nullptr && bytesToRead > 0))) {
-    status = FT_INVALID_PARAMETER;
-  }
-  DWORD returned = 0;
-  if (status == FT_OK) {
-    const auto bytes = bench.Adapter().Read(bytesToRead);
-    std::copy(bytes.begin(), bytes.end(), static_cast<std::uint8_t*>(buffer));
-    returned = static_cast<DWORD>(bytes.size());
-  }
-  if (bytesReturned) *bytesReturned = returned;
-  ++bench.Stats().reads;
-  bench.Stats().bytesRead += returned;
-  TraceData(bench, "read", buffer, returned, status);
-  return status;
+  return d2xx::Read(CurrentBench(), handle, buffer, bytesToRead, bytesReturned);
 }
 
 FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD bytesToWrite, DWORD* bytesWritten) {
-  Bench& bench = CurrentBench();
-  FT_STATUS status = Check(bench, handle);
-  if (status == FT_OK && (bytesWritten == nullptr || (buffer == nullptr && bytesToWrite > 0))) {
-    status = FT_INVALID_PARAMETER;
-  }
-  if (status == FT_OK) {
-    bench.Controller().AdvanceTo(bench.Clock().NowMicros());
-    bench.Adapter().Write(std::span(static_cast<const std::uint8_t*>(buffer), bytesToWrite));
-    *bytesWritten = bytesToWrite;
-    bench.Stats().bytesWritten += bytesToWrite;
-  } else if (bytesWritten) {
-    *bytesWritten = 0;
-  }
-  ++bench.Stats().writes;
-  TraceData(bench, "write", buffer, bytesToWrite, status);
-  return status;
+  return d2xx::Write(CurrentBench(), handle, buffer, bytesToWrite, bytesWritten);
 }
 
 FT_STATUS FT_SetUSBParameters(FT_HANDLE handle, DWORD inTransferSize, DWORD outTransferSize) {
-  Bench& bench = CurrentBench();
-  FT_STATUS status = Check(bench, handle);
-  const auto valid = [](DWORD size) {
-    return size >= kTransferSizeStep && size <= kMaxTransferSize && size % kTransferSizeStep == 0;
-  };
-  if (status == FT_OK && !(valid(inTransferSize) && valid(outTransferSize))) {
-    status = FT_INVALID_PARAMETER;
-  }
-  return Traced(bench, status, "FT_SetUSBParameters", std::to_string(inTransferSize),
-                std::to_string(outTransferSize));
+  return d2xx::SetUSBParameters(CurrentBench(), handle, inTransferSize, outTransferSize);
 }
 
 FT_STATUS FT_SetChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventCharEnabled, UCHAR errorChar,
                       UCHAR errorCharEnabled) {
-  Bench& bench = CurrentBench();
-  return Traced(bench, Check(bench, handle), "FT_SetChars", std::to_string(eventChar),
-                std::to_string(eventCharEnabled), std::to_string(errorChar),
-                std::to_string(errorCharEnabled));
+  return d2xx::SetChars(CurrentBench(), handle, eventChar, eventCharEnabled, errorChar,
+                        errorCharEnabled);
 }
 
 FT_STATUS FT_SetTimeouts(FT_HANDLE handle, DWORD readTimeout, DWORD writeTimeout) {
-  Bench& bench = CurrentBench();
-  return Traced(bench, Check(bench, handle), "FT_SetTimeouts", std::to_string(readTimeout),
-                std::to_string(writeTimeout));
+  return d2xx::SetTimeouts(CurrentBench(), handle, readTimeout, writeTimeout);
 }
 
 FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, UCHAR latencyMs) {
-  Bench& bench = CurrentBench();
-  FT_STATUS status = Check(bench, handle);
-  if (status == FT_OK && latencyMs == 0) status = FT_INVALID_PARAMETER;
-  return Traced(bench, status, "FT_SetLatencyTimer", std::to_string(latencyMs));
+  return d2xx::SetLatencyTimer(CurrentBench(), handle, latencyMs);
 }
 
 FT_STATUS FT_SetBitMode(FT_HANDLE handle, UCHAR pinMask, UCHAR mode) {
-  Bench& bench = CurrentBench();
-  FT_STATUS status = Check(bench, handle);
-  if (status == FT_OK && !bench.Adapter().SetBitMode(mode)) status = FT_INVALID_PARAMETER;
-  return Traced(bench, status, "FT_SetBitMode", std::to_string(pinMask), std::to_string(mode));
+  return d2xx::SetBitMode(CurrentBench(), handle, pinMask, mode);
 }
 
-FT_STATUS FT_Close(FT_HANDLE handle) {
-  Bench& bench = CurrentBench();
-  const FT_STATUS status = Check(bench, handle);
-  if (bench.OpenHandle() && *bench.OpenHandle() == handle) bench.Close();
-  return Traced(bench, status, "FT_Close");
-}
+FT_STATUS FT_Close(FT_HANDLE handle) { return d2xx::Close(CurrentBench(), handle); }
 
 void SleepMs(std::uint32_t ms) {
-  Bench& bench = CurrentBench();
+  qzsim::Bench& bench = CurrentBench();
   bench.Trace("sleep " + std::to_string(ms));
   bench.Stats().sleepMs += ms;
   bench.Clock().Sleep(ms);

@@ -10,6 +10,7 @@ const char* WarningName(Warning warning) {
     case Warning::UnmappedStore: return "unmapped store";
     case Warning::BadCommandEcho: return "bad-command echo";
     case Warning::UnknownEOnceRegister: return "unknown EOnCE register";
+    case Warning::UnknownUsbRequest: return "unknown USB request";
   }
   return "?";
 }

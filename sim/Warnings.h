@@ -15,9 +15,10 @@ enum class Warning : std::uint8_t {
   UnmappedStore,
   BadCommandEcho,
   UnknownEOnceRegister,
+  UnknownUsbRequest,  // a control request the virtual USB chip stalls
 };
 
-inline constexpr std::size_t kWarningKinds = 6;
+inline constexpr std::size_t kWarningKinds = 7;
 
 const char* WarningName(Warning warning);
 

@@ -1,0 +1,255 @@
+// The libusb-1.0 calls libftdi1 makes, answered by a virtual bus carrying one FT2232H instead
+// of the USB stack. Built as libusb-1.0.so.0 and loaded ahead of the system's library, so that
+// the system's libftdi1, unchanged, talks to the chip of Ft2232h.h. The host side lives here:
+// contexts, device lists, handles, interface claims and the kernel's serial driver.
+#include <libusb.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "Session.h"
+
+struct libusb_context {};
+
+struct libusb_device {
+  int references = 1;
+};
+
+struct libusb_device_handle {
+  libusb_device* device;
+  bool autoDetach = false;
+};
+
+namespace qzsim::usb {
+
+namespace {
+
+constexpr StandInKind kKind{"virtual-usb", false, false};
+
+Session* session = nullptr;
+
+Session& Current() {
+  if (session == nullptr) session = new Session();
+  return *session;
+}
+
+Ft2232h& Chip() { return Current().chip; }
+
+bool ValidInterface(int interface) { return interface >= 0 && interface < Ft2232h::kInterfaces; }
+
+// usbfs claims an interface itself for a transfer when nothing holds it; the kernel's serial
+// driver still holding it makes the transfer fail.
+int Claim(libusb_device_handle* handle, int interface, bool detachDriver) {
+  Session& run = Current();
+  const auto i = static_cast<std::size_t>(interface);
+  if (run.claimedBy[i] == handle) return LIBUSB_SUCCESS;
+  if (run.claimedBy[i] != nullptr) return LIBUSB_ERROR_BUSY;
+  if (run.kernelDriver[i]) {
+    if (!detachDriver) return LIBUSB_ERROR_BUSY;
+    run.kernelDriver[i] = false;
+  }
+  run.claimedBy[i] = handle;
+  return LIBUSB_SUCCESS;
+}
+
+// At exit the target stays powered: what it started, it finishes, and the run is summed up.
+__attribute__((destructor)) void Finish() {
+  if (session != nullptr) session->standIn.Finish();
+}
+
+}  // namespace
+
+Session::Session() : standIn(kKind), chip(standIn.TheBench()), startMicros(RealMonotonicMicros()) {}
+
+Session* CurrentSession() { return session; }
+
+}  // namespace qzsim::usb
+
+using qzsim::usb::Chip;
+using qzsim::usb::Current;
+using qzsim::usb::Ft2232h;
+
+int libusb_init(libusb_context** context) {
+  Current().standIn.MarkUsed();
+  if (context != nullptr) *context = new (std::nothrow) libusb_context;
+  return context == nullptr || *context != nullptr ? LIBUSB_SUCCESS : LIBUSB_ERROR_NO_MEM;
+}
+
+void libusb_exit(libusb_context* context) { delete context; }
+
+ssize_t libusb_get_device_list(libusb_context*, libusb_device*** list) {
+  if (list == nullptr) return LIBUSB_ERROR_INVALID_PARAM;
+  const bool present = Chip().Present();
+  auto** devices = static_cast<libusb_device**>(std::calloc(2, sizeof(libusb_device*)));
+  if (devices == nullptr) return LIBUSB_ERROR_NO_MEM;
+  if (present) devices[0] = new libusb_device;
+  *list = devices;
+  return present ? 1 : 0;
+}
+
+void libusb_free_device_list(libusb_device** list, int unrefDevices) {
+  if (list == nullptr) return;
+  for (libusb_device** device = list; unrefDevices != 0 && *device != nullptr; ++device) {
+    libusb_unref_device(*device);
+  }
+  std::free(list);
+}
+
+libusb_device* libusb_ref_device(libusb_device* device) {
+  ++device->references;
+  return device;
+}
+
+void libusb_unref_device(libusb_device* device) {
+  if (device != nullptr && --device->references == 0) delete device;
+}
+
+int libusb_get_device_descriptor(libusb_device*, libusb_device_descriptor* descriptor) {
+  *descriptor = Ft2232h::DeviceDescriptor();
+  return LIBUSB_SUCCESS;
+}
+
+int libusb_get_config_descriptor(libusb_device*, uint8_t index, libusb_config_descriptor** config) {
+  if (index != 0) return LIBUSB_ERROR_NOT_FOUND;
+  *config = Ft2232h::ConfigDescriptor();
+  return LIBUSB_SUCCESS;
+}
+
+// The descriptor is the chip's own, handed out rather than copied.
+void libusb_free_config_descriptor(libusb_config_descriptor*) {}
+
+uint8_t libusb_get_bus_number(libusb_device*) { return 1; }
+
+uint8_t libusb_get_device_address(libusb_device*) { return 2; }
+
+int libusb_open(libusb_device* device, libusb_device_handle** handle) {
+  if (!Chip().Present()) return LIBUSB_ERROR_NO_DEVICE;
+  *handle = new libusb_device_handle{libusb_ref_device(device)};
+  return LIBUSB_SUCCESS;
+}
+
+void libusb_close(libusb_device_handle* handle) {
+  if (handle == nullptr) return;
+  for (libusb_device_handle*& owner : Current().claimedBy) {
+    if (owner == handle) owner = nullptr;
+  }
+  libusb_unref_device(handle->device);
+  delete handle;
+}
+
+int libusb_get_configuration(libusb_device_handle*, int* configuration) {
+  if (!Chip().Present()) return LIBUSB_ERROR_NO_DEVICE;
+  *configuration = Ft2232h::kConfiguration;
+  return LIBUSB_SUCCESS;
+}
+
+int libusb_set_configuration(libusb_device_handle*, int configuration) {
+  if (!Chip().Present()) return LIBUSB_ERROR_NO_DEVICE;
+  return configuration == Ft2232h::kConfiguration ? LIBUSB_SUCCESS : LIBUSB_ERROR_NOT_FOUND;
+}
+
+int libusb_claim_interface(libusb_device_handle* handle, int interface) {
+  if (!Chip().Present()) return LIBUSB_ERROR_NO_DEVICE;
+  if (!qzsim::usb::ValidInterface(interface)) return LIBUSB_ERROR_NOT_FOUND;
+  return qzsim::usb::Claim(handle, interface, handle->autoDetach);
+}
+
+// A claim ends even when the device has gone, as libusb ends it.
+int libusb_release_interface(libusb_device_handle* handle, int interface) {
+  if (!qzsim::usb::ValidInterface(interface)) return LIBUSB_ERROR_NOT_FOUND;
+  libusb_device_handle*& owner = Current().claimedBy[static_cast<std::size_t>(interface)];
+  if (owner != handle) return LIBUSB_ERROR_NOT_FOUND;
+  owner = nullptr;
+  return Chip().Present() ? LIBUSB_SUCCESS : LIBUSB_ERROR_NO_DEVICE;
+}
+
+int libusb_detach_kernel_driver(libusb_device_handle*, int interface) {
+  if (!Chip().Present()) return LIBUSB_ERROR_NO_DEVICE;
+  if (!qzsim::usb::ValidInterface(interface)) return LIBUSB_ERROR_NOT_FOUND;
+  bool& bound = Current().kernelDriver[static_cast<std::size_t>(interface)];
+  if (!bound) return LIBUSB_ERROR_NOT_FOUND;
+  bound = false;
+  return LIBUSB_SUCCESS;
+}
+
+int libusb_set_auto_detach_kernel_driver(libusb_device_handle* handle, int enable) {
+  handle->autoDetach = enable != 0;
+  return LIBUSB_SUCCESS;
+}
+
+int libusb_control_transfer(libusb_device_handle*, uint8_t requestType, uint8_t request,
+                            uint16_t value, uint16_t index, unsigned char* data, uint16_t length,
+                            unsigned int) {
+  if (data == nullptr && length > 0) return LIBUSB_ERROR_INVALID_PARAM;
+  return Chip().Control(requestType, request, value, index, data, length);
+}
+
+int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data,
+                         int length, int* transferred, unsigned int timeoutMs) {
+  if (transferred != nullptr) *transferred = 0;
+  if (length < 0 || (data == nullptr && length > 0)) return LIBUSB_ERROR_INVALID_PARAM;
+  const auto interface = Ft2232h::InterfaceOf(endpoint);
+  if (!interface) return LIBUSB_ERROR_NOT_FOUND;
+  if (Chip().Present()) {
+    if (const int claim = qzsim::usb::Claim(handle, *interface, false); claim != LIBUSB_SUCCESS) {
+      return claim;
+    }
+  }
+  int moved = 0;
+  Current().inTransfer = true;
+  const int result = Chip().Bulk(endpoint, data, length, timeoutMs, moved);
+  Current().inTransfer = false;
+  if (transferred != nullptr) *transferred = moved;
+  return result;
+}
+
+// Fetched as libusb does: the language list, then the string in the first language.
+int libusb_get_string_descriptor_ascii(libusb_device_handle*, uint8_t index, unsigned char* data,
+                                       int length) {
+  if (index == 0 || data == nullptr || length <= 0) return LIBUSB_ERROR_INVALID_PARAM;
+  unsigned char descriptor[255];
+  const uint16_t string = LIBUSB_DT_STRING << 8;
+  int got = Chip().Control(LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR, string, 0, descriptor,
+                           sizeof descriptor);
+  if (got < 0) return got;
+  if (got < 4) return LIBUSB_ERROR_IO;
+  const auto language = static_cast<uint16_t>(descriptor[2] | descriptor[3] << 8);
+  got = Chip().Control(LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR, string | index, language,
+                       descriptor, sizeof descriptor);
+  if (got < 0) return got;
+  if (got < 2 || descriptor[1] != LIBUSB_DT_STRING || descriptor[0] > got) return LIBUSB_ERROR_IO;
+  int count = 0;
+  for (int at = 2; at + 1 < descriptor[0] && count < length - 1; at += 2) {
+    const bool ascii = descriptor[at + 1] == 0 && descriptor[at] < 0x80;
+    data[count++] = ascii ? descriptor[at] : '?';
+  }
+  data[count] = 0;
+  return count;
+}
+
+// libftdi1's asynchronous calls (its *_submit functions and streaming) are not modelled: the
+// D2XX back-end makes only synchronous transfers. A submission is refused, so nothing is ever
+// in flight and there is no event to handle.
+libusb_transfer* libusb_alloc_transfer(int isoPackets) {
+  if (isoPackets < 0) return nullptr;
+  const std::size_t isoSize =
+      static_cast<std::size_t>(isoPackets) * sizeof(libusb_iso_packet_descriptor);
+  return static_cast<libusb_transfer*>(std::calloc(1, sizeof(libusb_transfer) + isoSize));
+}
+
+void libusb_free_transfer(libusb_transfer* transfer) {
+  if (transfer != nullptr && (transfer->flags & LIBUSB_TRANSFER_FREE_BUFFER) != 0) {
+    std::free(transfer->buffer);
+  }
+  std::free(transfer);
+}
+
+int libusb_submit_transfer(libusb_transfer*) { return LIBUSB_ERROR_NOT_SUPPORTED; }
+
+int libusb_cancel_transfer(libusb_transfer*) { return LIBUSB_ERROR_NOT_FOUND; }
+
+int libusb_handle_events_timeout(libusb_context*, timeval*) { return LIBUSB_SUCCESS; }
+
+int libusb_handle_events_timeout_completed(libusb_context*, timeval*, int*) {
+  return LIBUSB_SUCCESS;
+}

@@ -1,0 +1,163 @@
+// The Linux program, unchanged, on the virtual FT2232H: through the system's libftdi1, our
+// libftdi1 back-end and the libusb stand-in (scripts/virtual-usb), against qzflash-sim.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "Console.h"
+#include "Run.h"
+
+namespace {
+
+// Operator input. The image is entry 3 of the listing, after "." and "..".
+const std::string Program = "1\n3\n3\n\n";
+const std::string ProgramThenVerify = "1\n3\n2\n3\n\n";
+const std::string Verify = "3\n3\n\n";
+
+const std::string CleanRun = "virtual-usb: protocol warnings: 1 (bad-command echo 1)\n";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
+// The hex of a trace's `write` lines, one line each, each cut into packet-sized pieces: the
+// transfers that carry them to a Hi-Speed chip when every write leaves in whole packets.
+std::string Transfers(const std::string& trace, std::size_t packetBytes) {
+  std::istringstream lines(trace);
+  std::string transfers;
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with("write ")) continue;
+    const std::string hex = line.substr(6, line.find(' ', 6) - 6);
+    for (std::size_t at = 0; at < hex.size(); at += 2 * packetBytes) {
+      transfers += hex.substr(at, 2 * packetBytes) + '\n';
+    }
+  }
+  return transfers;
+}
+
+std::size_t WriteCount(const std::string& trace) {
+  std::istringstream lines(trace);
+  std::size_t count = 0;
+  for (std::string line; std::getline(lines, line);) count += line.starts_with("write ") ? 1 : 0;
+  return count;
+}
+
+// An FT2232H is two devices to the program, the virtual adapter of qzflash-sim one.
+std::string AsOneDevice(std::string out) {
+  const std::size_t at = out.find("\n 2 QZ devices found - ");
+  if (at == std::string::npos) return "<not two devices> " + out;
+  out[at + 2] = '1';
+  return out;
+}
+
+class VirtualUsbTest : public ::testing::Test {
+ protected:
+  ScratchFolder files;  // the image alone
+  ScratchFolder bench;  // states and traces, kept out of the listing
+
+  std::string InBench(const std::string& name) const { return (bench.path() / name).string(); }
+  void UseExample(int variant) const {
+    files.Write("image.s19", ReadFile(EXAMPLES "/demo-variant" + std::to_string(variant) + ".s19"));
+  }
+
+  RunResult Usb(const std::vector<std::string>& options, const std::string& input) const {
+    std::vector<std::string> args{"QZSIM_BUILD=" QZSIM_BUILD, VIRTUAL_USB};
+    args.insert(args.end(), options.begin(), options.end());
+    args.insert(args.end(), {"--", QZFLASH});
+    return ::Run("/usr/bin/env", args, files.path(), input, 60);
+  }
+  RunResult Sim(const std::vector<std::string>& options, const std::string& input) const {
+    return ::Run(QZFLASH_SIM, options, files.path(), input, 60);
+  }
+};
+
+class VirtualUsbOnVariant : public VirtualUsbTest, public ::testing::WithParamInterface<int> {};
+
+// Programming leaves the flash qzflash-sim leaves. A verification sends the same bytes whatever
+// carries them (unlike programming, whose status polls follow the target's timing, its writes
+// depend on the flash alone), each FT_Write in whole 512-byte packets, as the back-end rounds
+// the program's 64-byte transfer size.
+TEST_P(VirtualUsbOnVariant, ProgramsAndVerifiesAsOnQzflashSim) {
+  const std::string variant = std::to_string(GetParam());
+  UseExample(GetParam());
+  const auto options = [&](const char* side, std::vector<std::string> more = {}) {
+    more.insert(more.begin(),
+                {"--variant", variant, "--state", InBench(side + std::string(".txt"))});
+    return more;
+  };
+  const RunResult usb = Usb(options("usb"), ProgramThenVerify);
+  const RunResult sim = Sim(options("sim"), ProgramThenVerify);
+  EXPECT_NE(usb.out.find("\n Memory has been rewritten...\n"), std::string::npos) << usb.out;
+  EXPECT_NE(usb.out.find("\n Verification success\n"), std::string::npos);
+  EXPECT_EQ(AsOneDevice(usb.out), sim.out);
+  EXPECT_EQ(usb.err, CleanRun);
+  EXPECT_EQ(usb.status, 0);
+  EXPECT_EQ(bench.Read("usb.txt"), bench.Read("sim.txt"));
+  EXPECT_NE(bench.Read("sim.txt").find("\nP 00000: "), std::string::npos) << "programmed nothing";
+
+  const RunResult usbVerify = Usb(options("usb", {"--trace", InBench("usb-trace.txt")}), Verify);
+  const RunResult simVerify = Sim(options("sim", {"--trace", InBench("sim-trace.txt")}), Verify);
+  EXPECT_NE(usbVerify.out.find("\n Verification success\n"), std::string::npos) << usbVerify.out;
+  EXPECT_EQ(AsOneDevice(usbVerify.out), simVerify.out);
+  EXPECT_EQ(usbVerify.err, CleanRun);
+  const std::string sent = Transfers(bench.Read("sim-trace.txt"), 512);
+  EXPECT_GT(sent.size(), 10'000u);
+  EXPECT_EQ(Transfers(bench.Read("usb-trace.txt"), 512), sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(VirtualUsbVariants, VirtualUsbOnVariant, ::testing::Values(1, 2),
+                         [](const auto& info) { return "Variant" + std::to_string(info.param); });
+
+// Unplugged halfway through the programming pass, after one of two neighbouring transfers (most
+// writes of the pass leave in several): every later call fails at once, and the program says so
+// and ends in order.
+TEST_F(VirtualUsbTest, UnpluggingDuringProgrammingEndsTheRunInOrder) {
+  UseExample(1);
+  const auto writes = [this](const std::string& input) {
+    Usb({"--trace", InBench("trace.txt")}, input);
+    return WriteCount(bench.Read("trace.txt"));
+  };
+  // A full erase makes the transfers that programming makes besides its pass.
+  const std::size_t eraseOnly = writes("2\n\n");
+  const std::size_t programming = writes(Program);
+  ASSERT_GT(programming - eraseOnly, 100u);
+  const std::size_t halfway = (eraseOnly + programming) / 2;
+  for (const std::size_t unplug : {halfway, halfway + 1}) {
+    SCOPED_TRACE(unplug);
+    const RunResult run = Usb({"--unplug-after", std::to_string(unplug)}, Program);
+    EXPECT_NE(run.out.find("\n Memory has been erased...\n"), std::string::npos);
+    EXPECT_NE(run.out.find("\n Programming failed\n"), std::string::npos);
+    EXPECT_EQ(run.out.find("rewritten"), std::string::npos);
+    EXPECT_EQ(run.out.find("timeout"), std::string::npos) << "a dead link is noticed at once";
+    EXPECT_TRUE(run.out.ends_with(console::Goodbye));
+    EXPECT_EQ(run.err, CleanRun);
+    EXPECT_EQ(run.status, 3);
+  }
+}
+
+// The stand-in says what is wrong and shows an empty bus: the program finds no adapter.
+TEST_F(VirtualUsbTest, ABadOptionOrStateFileIsReportedAndLeavesNoAdapter) {
+  const std::string bad = "P 00000: 12x4\n";
+  bench.Write("bad.txt", bad);
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--variant", "3"}, "QZSIM_OPTIONS: --variant: '3' is not a number from 1 to 2"},
+      {{"--devices", "2"},
+       "QZSIM_OPTIONS: --devices and --target-device do not apply: the bus carries one FT2232H"},
+      {{"--state", InBench("bad.txt")},
+       InBench("bad.txt") + ": line 1: '12x4' is not a word of four hexadecimal digits"},
+  };
+  for (const auto& [options, message] : cases) {
+    const RunResult run = Usb(options, "2\n\n");
+    EXPECT_NE(run.out.find(" There are no QZ devices installed\n"), std::string::npos) << message;
+    EXPECT_TRUE(run.out.ends_with("\n Wrong aim !\n" + console::Goodbye)) << message;
+    EXPECT_EQ(run.err, "virtual-usb: " + message + "; no adapter attached\n");
+    EXPECT_EQ(run.status, 3);
+  }
+  EXPECT_EQ(bench.Read("bad.txt"), bad);
+}
+
+}  // namespace
