@@ -64,10 +64,12 @@ class VirtualUsbTest : public ::testing::Test {
     files.Write("image.s19", ReadFile(EXAMPLES "/demo-variant" + std::to_string(variant) + ".s19"));
   }
 
-  RunResult Usb(const std::vector<std::string>& options, const std::string& input) const {
+  RunResult Usb(const std::vector<std::string>& options, const std::string& input,
+                const std::vector<std::string>& programArgs = {}) const {
     std::vector<std::string> args{"QZSIM_BUILD=" QZSIM_BUILD, VIRTUAL_USB};
     args.insert(args.end(), options.begin(), options.end());
     args.insert(args.end(), {"--", QZFLASH});
+    args.insert(args.end(), programArgs.begin(), programArgs.end());
     return ::Run("/usr/bin/env", args, files.path(), input, 60);
   }
   RunResult Sim(const std::vector<std::string>& options, const std::string& input) const {
@@ -137,6 +139,14 @@ TEST_F(VirtualUsbTest, UnpluggingDuringProgrammingEndsTheRunInOrder) {
     EXPECT_EQ(run.err, CleanRun);
     EXPECT_EQ(run.status, 3);
   }
+}
+
+// The listing reads the chip's USB strings; the back-end adds the interface letters as the
+// driver does.
+TEST_F(VirtualUsbTest, DevicesAreListedFromTheChipsStrings) {
+  const RunResult run = Usb({}, "", {"devices"});
+  EXPECT_EQ(run.out, "0  FT2232H  A  QZSIM001A  Dual RS232-HS A\n1  FT2232H  B  QZSIM001B  Dual RS232-HS B\n");
+  EXPECT_EQ(run.status, 0);
 }
 
 // The stand-in says what is wrong and shows an empty bus: the program finds no adapter.
