@@ -63,7 +63,8 @@ std::string Bench::StatsSummary() const {
          std::to_string(micros / 1'000'000) + '.' + millis + " s, sleeps " +
          std::to_string(stats_.sleepMs) + " ms, writes " + std::to_string(stats_.writes) + " (" +
          std::to_string(stats_.bytesWritten) + " bytes), reads " + std::to_string(stats_.reads) +
-         " (" + std::to_string(stats_.bytesRead) + " bytes)";
+         " (" + std::to_string(stats_.bytesRead) + " bytes), sync echoes " +
+         std::to_string(warnings_.SyncEchoes());
 }
 
 void Bench::Trace(const std::string& line) {

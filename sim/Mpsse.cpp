@@ -14,6 +14,7 @@ Mpsse::Mpsse(JtagPins& pins, Warnings& warnings) : pins_(pins), warnings_(warnin
 
 void Mpsse::Enter() {
   clock_ = ClockSettings{};
+  firstCommand_ = true;
   partial_.clear();
   SetLowByte(0, 0);
 }
@@ -62,9 +63,14 @@ void Mpsse::Run(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& 
       // The engine echoes what it did not understand and drops the rest of the transfer.
       reply.push_back(kBadCommand);
       reply.push_back(opcode);
-      warnings_.Count(Warning::BadCommandEcho);
+      if (firstCommand_)
+        warnings_.CountSyncEcho();
+      else
+        warnings_.Count(Warning::BadCommandEcho);
+      firstCommand_ = false;
       return;
     }
+    firstCommand_ = false;
     const std::size_t length = 1 + static_cast<std::size_t>(operands);
     if (bytes.size() - at < length) {
       partial_.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end());

@@ -84,6 +84,7 @@ class Mpsse {
   std::uint8_t lowLevels_ = 0;
   std::uint8_t lowDirections_ = 0;
   std::vector<std::uint8_t> partial_;  // a command cut by the end of a write
+  bool firstCommand_ = false;          // nothing ran since MPSSE mode was entered
 };
 
 }  // namespace qzsim

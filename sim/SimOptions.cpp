@@ -55,7 +55,8 @@ const char kUsage[] =
     "At exit, when the target saw protocol warnings, one line on standard error:\n"
     "  qzflash-sim: protocol warnings: N (kind n, ...)\n"
     "and then, with --stats:\n"
-    "  qzflash-sim: stats: virtual S.mmm s, sleeps MS ms, writes W (B bytes), reads R (B bytes)\n"
+    "  qzflash-sim: stats: virtual S.mmm s, sleeps MS ms, writes W (B bytes), reads R (B bytes),\n"
+    "  sync echoes E\n"
     "('real' instead of 'virtual' with --realtime).\n"
     "Bad options exit with status 2.\n";
 

@@ -25,6 +25,10 @@ const char* WarningName(Warning warning);
 class Warnings {
  public:
   void Count(Warning warning) { ++counts_[static_cast<std::size_t>(warning)]; }
+  // The host's synchronisation probe, an unknown opcode as the first command in MPSSE mode, is
+  // how a correct host checks the engine is in step: counted, but not a warning.
+  void CountSyncEcho() { ++syncEchoes_; }
+  std::uint64_t SyncEchoes() const { return syncEchoes_; }
   std::uint64_t Of(Warning warning) const { return counts_[static_cast<std::size_t>(warning)]; }
   std::uint64_t Total() const;
 
@@ -34,6 +38,7 @@ class Warnings {
 
  private:
   std::array<std::uint64_t, kWarningKinds> counts_{};
+  std::uint64_t syncEchoes_ = 0;
 };
 
 }  // namespace qzsim

@@ -111,7 +111,10 @@ TEST_F(TargetTest, ProgrammingStopsAtAFailedErase) {
 }
 
 TEST_F(TargetTest, TheTraceRecordsEveryCallAndSleep) {
-  EXPECT_EQ(Sim(1, {"--trace", "trace.txt"}, "2\n\n").status, 0);
+  const RunResult run = Sim(1, {"--trace", "trace.txt", "--stats"}, "2\n\n");
+  EXPECT_EQ(run.status, 0);
+  // The bring-up's probe is echoed once, and is no warning.
+  EXPECT_TRUE(run.err.starts_with("qzflash-sim: stats: ") && run.err.ends_with(", sync echoes 1\n")) << run.err;
   const std::string trace = folder.Read("trace.txt");
   for (const char* line : {"FT_CreateDeviceInfoList 1 status 0\nFT_Open 0 status 0\nFT_ResetDevice status 0\n",
                            "FT_SetBitMode 0 2 status 0\nsleep 50\nwrite AA\n",

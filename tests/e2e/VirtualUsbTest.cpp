@@ -15,8 +15,6 @@ const std::string Program = "1\n3\n3\n\n";
 const std::string ProgramThenVerify = "1\n3\n2\n3\n\n";
 const std::string Verify = "3\n3\n\n";
 
-const std::string CleanRun = "virtual-usb: protocol warnings: 1 (bad-command echo 1)\n";
-
 std::string ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   std::stringstream content;
@@ -96,7 +94,7 @@ TEST_P(VirtualUsbOnVariant, ProgramsAndVerifiesAsOnQzflashSim) {
   EXPECT_NE(usb.out.find("\n Memory has been rewritten...\n"), std::string::npos) << usb.out;
   EXPECT_NE(usb.out.find("\n Verification success\n"), std::string::npos);
   EXPECT_EQ(AsOneDevice(usb.out), sim.out);
-  EXPECT_EQ(usb.err, CleanRun);
+  EXPECT_EQ(usb.err, console::CleanRun);
   EXPECT_EQ(usb.status, 0);
   EXPECT_EQ(bench.Read("usb.txt"), bench.Read("sim.txt"));
   EXPECT_NE(bench.Read("sim.txt").find("\nP 00000: "), std::string::npos) << "programmed nothing";
@@ -105,7 +103,7 @@ TEST_P(VirtualUsbOnVariant, ProgramsAndVerifiesAsOnQzflashSim) {
   const RunResult simVerify = Sim(options("sim", {"--trace", InBench("sim-trace.txt")}), Verify);
   EXPECT_NE(usbVerify.out.find("\n Verification success\n"), std::string::npos) << usbVerify.out;
   EXPECT_EQ(AsOneDevice(usbVerify.out), simVerify.out);
-  EXPECT_EQ(usbVerify.err, CleanRun);
+  EXPECT_EQ(usbVerify.err, console::CleanRun);
   const std::string sent = Transfers(bench.Read("sim-trace.txt"), 512);
   EXPECT_GT(sent.size(), 10'000u);
   EXPECT_EQ(Transfers(bench.Read("usb-trace.txt"), 512), sent);
@@ -136,7 +134,7 @@ TEST_F(VirtualUsbTest, UnpluggingDuringProgrammingEndsTheRunInOrder) {
     EXPECT_EQ(run.out.find("rewritten"), std::string::npos);
     EXPECT_EQ(run.out.find("timeout"), std::string::npos) << "a dead link is noticed at once";
     EXPECT_TRUE(run.out.ends_with(console::Goodbye));
-    EXPECT_EQ(run.err, CleanRun);
+    EXPECT_EQ(run.err, console::CleanRun);
     EXPECT_EQ(run.status, 3);
   }
 }

@@ -43,11 +43,11 @@ class HostOnModelTest : public ::testing::Test {
 
   static qzsim::FlashModule& Flash() { return qzsim::CurrentBench().Controller().Flash(); }
 
-  // Everything but the one bad command the bring-up sends on purpose to check the echo.
+  // Protocol warnings, after the one synchronisation probe of the bring-up.
   static std::uint64_t UnexpectedWarnings() {
     const qzsim::Warnings& warnings = qzsim::CurrentBench().ProtocolWarnings();
-    EXPECT_EQ(warnings.Of(qzsim::Warning::BadCommandEcho), 1u);
-    return warnings.Total() - warnings.Of(qzsim::Warning::BadCommandEcho);
+    EXPECT_EQ(warnings.SyncEchoes(), 1u);
+    return warnings.Total();
   }
 
   std::string identification;

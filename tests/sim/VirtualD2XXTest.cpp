@@ -163,7 +163,7 @@ TEST(VirtualD2XX, RealtimeClockSleepsForRealAndSaysSo) {
   EXPECT_GE(MonotonicMs(), 20u);
   const std::string summary = qzsim::CurrentBench().StatsSummary();
   EXPECT_EQ(summary.substr(0, 15) + summary.substr(summary.find(" s,")),
-            "stats: real 0.0 s, sleeps 20 ms, writes 0 (0 bytes), reads 0 (0 bytes)");
+            "stats: real 0.0 s, sleeps 20 ms, writes 0 (0 bytes), reads 0 (0 bytes), sync echoes 0");
 }
 
 // One trace line per call, in order; failed calls count in the stats and move nothing.
@@ -174,7 +174,7 @@ TEST(VirtualD2XX, TraceAndStatsShowEveryCall) {
   qzsim::ConfigureBench(config);
   const qzsim::Bench& bench = qzsim::CurrentBench();
   EXPECT_EQ(bench.StatsSummary(),
-            "stats: virtual 0.000 s, sleeps 0 ms, writes 0 (0 bytes), reads 0 (0 bytes)");
+            "stats: virtual 0.000 s, sleeps 0 ms, writes 0 (0 bytes), reads 0 (0 bytes), sync echoes 0");
   DWORD value = 0;
   FT_HANDLE handle = nullptr;
   Bytes out = {0xAA, 0x8A}, in(8);
@@ -204,7 +204,7 @@ TEST(VirtualD2XX, TraceAndStatsShowEveryCall) {
   }
   // Two polls (250 us) stay below the millisecond shown.
   EXPECT_EQ(bench.StatsSummary(),
-            "stats: virtual 0.050 s, sleeps 50 ms, writes 2 (2 bytes), reads 3 (2 bytes)");
+            "stats: virtual 0.050 s, sleeps 50 ms, writes 2 (2 bytes), reads 3 (2 bytes), sync echoes 1");
 }
 
 }  // namespace
