@@ -33,7 +33,6 @@ void Latch(LinkFailure failure) {
 
 // Appends one command and counts the reply bytes it will make the adapter queue.
 void Append(std::initializer_list<int> bytes, DWORD replyBytes) {
-  if (LinkFailed()) return;
   if (dwNumBytesToSend + bytes.size() > OutputBufferSize) {
     // No flow comes near the end of the buffer; sending a cut sequence could leave the
     // flash half commanded, so the whole batch is dropped instead.

@@ -7,9 +7,9 @@
 // long the whole answer is and never mistakes part of one answer, or a late byte of an earlier
 // one, for the value it wants.
 //
-// The first transfer that fails is latched: from then on nothing is built, sent or read until
-// the operation that started it takes the failure and reports it. Commands after a failure
-// would act on a target whose state is no longer known, and no value of a failed read is data.
+// The first transfer that fails is latched: from then on nothing is sent or read until the
+// operation that started it takes the failure and reports it. Commands after a failure would
+// act on a target whose state is no longer known, and no value of a failed read is data.
 #pragma once
 
 #include <cstdint>

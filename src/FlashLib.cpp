@@ -247,14 +247,8 @@ bool ReadFlashWord(bool xMemory, std::int32_t address, std::uint16_t& word) {
 }
 
 Outcome Conclude(bool failed) {
-  switch (TakeLinkFailure()) {
-    case LinkFailure::None:
-      return failed ? Outcome::Failed : Outcome::Done;
-    case LinkFailure::CommandOverflow:
-      return Outcome::Failed;
-    default:
-      return Outcome::LinkLost;
-  }
+  if (TakeLinkFailure() != LinkFailure::None) return Outcome::LinkLost;
+  return failed ? Outcome::Failed : Outcome::Done;
 }
 
 void ReleaseTarget() {
