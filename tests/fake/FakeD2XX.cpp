@@ -19,36 +19,6 @@ void ReplyInPieces(const std::vector<Bytes>& pieces) {
 
 void ReplyTail(const Bytes& tail) { adapter.replies.push_back({{tail}, true}); }
 
-std::size_t AnswerLength(const Bytes& commands) {
-  std::size_t answer = 0;
-  for (std::size_t i = 0; i < commands.size();) {
-    switch (commands[i]) {
-      case 0x2A: case 0x2E:  // bits in
-        answer += 1;
-        i += 2;
-        break;
-      case 0x3B: case 0x3E: case 0x6B:  // bits or TMS out, with read
-        answer += 1;
-        i += 3;
-        break;
-      case 0x1A: case 0x1B: case 0x4A: case 0x4B: case 0x80: case 0x82: case 0x86:
-        i += 3;
-        break;
-      case 0x8E:
-        i += 2;
-        break;
-      case 0x85: case 0x8A: case 0x8D: case 0x97:
-        i += 1;
-        break;
-      default:  // an unknown opcode is echoed as 0xFA and the opcode
-        answer += 2;
-        i += 1;
-        break;
-    }
-  }
-  return answer;
-}
-
 void Preload(const Bytes& bytes) { adapter.rx.insert(adapter.rx.end(), bytes.begin(), bytes.end()); }
 
 std::vector<Bytes> Writes() {
@@ -65,15 +35,32 @@ std::vector<std::uint32_t> Sleeps() {
   return sleeps;
 }
 
-std::vector<std::string> CallNames() {
-  std::vector<std::string> names;
-  for (const Call& call : adapter.calls) names.push_back(call.name);
-  return names;
-}
-
 namespace {
 
-FT_STATUS Record(const char* name, std::vector<std::uint32_t> args, Bytes bytes = {}) {
+// Reply bytes these MPSSE commands make the engine queue: one per read command (bits in, bits
+// or TMS out with read), two for the echo of an unknown opcode.
+std::size_t AnswerLength(const Bytes& commands) {
+  std::size_t answer = 0;
+  for (std::size_t i = 0; i < commands.size();) {
+    const std::uint8_t op = commands[i];
+    if (op == 0x2A || op == 0x2E) {
+      answer += 1, i += 2;
+    } else if (op == 0x3B || op == 0x3E || op == 0x6B) {
+      answer += 1, i += 3;
+    } else if (op == 0x1A || op == 0x1B || op == 0x4A || op == 0x4B || op == 0x80 || op == 0x82 || op == 0x86) {
+      i += 3;
+    } else if (op == 0x8E) {
+      i += 2;
+    } else if (op == 0x85 || op == 0x8A || op == 0x8D || op == 0x97) {
+      i += 1;
+    } else {
+      answer += 2, i += 1;
+    }
+  }
+  return answer;
+}
+
+FT_STATUS Record(const char* name, std::vector<std::uint32_t> args = {}, Bytes bytes = {}) {
   adapter.calls.push_back({name, std::move(args), std::move(bytes)});
   auto scripted = adapter.statuses.find(name);
   return scripted == adapter.statuses.end() ? FT_OK : scripted->second;
@@ -83,43 +70,37 @@ FT_STATUS Record(const char* name, std::vector<std::uint32_t> args, Bytes bytes 
 }  // namespace fake
 
 using fake::adapter;
+using fake::Record;
 
 FT_STATUS FT_CreateDeviceInfoList(DWORD* numDevs) {
-  FT_STATUS status = fake::Record("FT_CreateDeviceInfoList", {});
-  *numDevs = adapter.deviceCount;
-  return status;
+  *numDevs = 1;
+  return Record("FT_CreateDeviceInfoList");
 }
 
-FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD*, DWORD*, DWORD*, DWORD*, void*, void*, FT_HANDLE*) {
-  return fake::Record("FT_GetDeviceInfoDetail", {index});
+FT_STATUS FT_GetDeviceInfoDetail(DWORD, DWORD*, DWORD*, DWORD*, DWORD*, void*, void*, FT_HANDLE*) {
+  return Record("FT_GetDeviceInfoDetail");
 }
 
-FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* handle) {
-  FT_STATUS status = fake::Record("FT_Open", {static_cast<std::uint32_t>(deviceNumber)});
-  if (status == FT_OK) *handle = &adapter;
-  return status;
+FT_STATUS FT_Open(int, FT_HANDLE* handle) {
+  *handle = &adapter;
+  return Record("FT_Open");
 }
-
-FT_STATUS FT_ResetDevice(FT_HANDLE) { return fake::Record("FT_ResetDevice", {}); }
 
 FT_STATUS FT_GetQueueStatus(FT_HANDLE, DWORD* rxBytes) {
-  FT_STATUS status = fake::Record("FT_GetQueueStatus", {});
   ++adapter.clockMs;
   if (!adapter.arriving.empty()) {
-    fake::Bytes& piece = adapter.arriving.front();
-    adapter.rx.insert(adapter.rx.end(), piece.begin(), piece.end());
+    fake::Preload(adapter.arriving.front());
     adapter.arriving.pop_front();
   }
   *rxBytes = static_cast<DWORD>(adapter.rx.size());
-  return status;
+  return Record("FT_GetQueueStatus");
 }
 
 FT_STATUS FT_Read(FT_HANDLE, void* buffer, DWORD bytesToRead, DWORD* bytesReturned) {
   DWORD count = std::min<DWORD>(bytesToRead, static_cast<DWORD>(adapter.rx.size()));
-  fake::Bytes taken(adapter.rx.begin(), adapter.rx.begin() + count);
-  FT_STATUS status = fake::Record("FT_Read", {bytesToRead}, taken);
+  const FT_STATUS status = Record("FT_Read", {bytesToRead}, fake::Bytes(adapter.rx.begin(), adapter.rx.begin() + count));
   if (status != FT_OK) count = 0;
-  std::memcpy(buffer, taken.data(), count);
+  std::memcpy(buffer, adapter.rx.data(), count);
   adapter.rx.erase(adapter.rx.begin(), adapter.rx.begin() + count);
   *bytesReturned = count;
   return status;
@@ -127,49 +108,33 @@ FT_STATUS FT_Read(FT_HANDLE, void* buffer, DWORD bytesToRead, DWORD* bytesReturn
 
 FT_STATUS FT_Write(FT_HANDLE, void* buffer, DWORD bytesToWrite, DWORD* bytesWritten) {
   const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-  FT_STATUS status = fake::Record("FT_Write", {bytesToWrite}, fake::Bytes(bytes, bytes + bytesToWrite));
-  *bytesWritten = status == FT_OK ? bytesToWrite : 0;
+  const fake::Bytes sent(bytes, bytes + bytesToWrite);
+  const FT_STATUS status = Record("FT_Write", {bytesToWrite}, sent);
+  *bytesWritten = status == FT_OK ? std::min(bytesToWrite, adapter.writeLimit) : 0;
   if (status != FT_OK) return status;
-  const std::size_t length = fake::AnswerLength(fake::Bytes(bytes, bytes + bytesToWrite));
-  if (adapter.replies.empty()) {
-    if (length > 0) adapter.arriving.push_back(fake::Bytes(length, 0x00));
-    return status;
+  const std::size_t length = fake::AnswerLength(sent);
+  fake::Adapter::Reply reply{{fake::Bytes(length, 0x00)}, false};
+  if (!adapter.replies.empty()) {
+    reply = adapter.replies.front();
+    adapter.replies.pop_front();
   }
-  fake::Adapter::Reply& reply = adapter.replies.front();
-  if (reply.padded) {
-    fake::Bytes& tail = reply.pieces.front();
-    if (length > tail.size()) tail.insert(tail.begin(), length - tail.size(), 0x00);
-  }
-  for (fake::Bytes& piece : reply.pieces) adapter.arriving.push_back(piece);
-  adapter.replies.pop_front();
+  fake::Bytes& tail = reply.pieces.front();
+  if (reply.padded && length > tail.size()) tail.insert(tail.begin(), length - tail.size(), 0x00);
+  for (const fake::Bytes& piece : reply.pieces)
+    if (!piece.empty() || length > 0) adapter.arriving.push_back(piece);
   return status;
 }
 
-FT_STATUS FT_SetUSBParameters(FT_HANDLE, DWORD inTransferSize, DWORD outTransferSize) {
-  return fake::Record("FT_SetUSBParameters", {inTransferSize, outTransferSize});
-}
-
-FT_STATUS FT_SetChars(FT_HANDLE, UCHAR eventChar, UCHAR eventCharEnabled, UCHAR errorChar,
-                      UCHAR errorCharEnabled) {
-  return fake::Record("FT_SetChars", {eventChar, eventCharEnabled, errorChar, errorCharEnabled});
-}
-
-FT_STATUS FT_SetTimeouts(FT_HANDLE, DWORD readTimeout, DWORD writeTimeout) {
-  return fake::Record("FT_SetTimeouts", {readTimeout, writeTimeout});
-}
-
-FT_STATUS FT_SetLatencyTimer(FT_HANDLE, UCHAR latencyMs) {
-  return fake::Record("FT_SetLatencyTimer", {latencyMs});
-}
-
-FT_STATUS FT_SetBitMode(FT_HANDLE, UCHAR pinMask, UCHAR mode) {
-  return fake::Record("FT_SetBitMode", {pinMask, mode});
-}
-
-FT_STATUS FT_Close(FT_HANDLE) { return fake::Record("FT_Close", {}); }
+FT_STATUS FT_ResetDevice(FT_HANDLE) { return Record("FT_ResetDevice"); }
+FT_STATUS FT_SetUSBParameters(FT_HANDLE, DWORD, DWORD) { return Record("FT_SetUSBParameters"); }
+FT_STATUS FT_SetChars(FT_HANDLE, UCHAR, UCHAR, UCHAR, UCHAR) { return Record("FT_SetChars"); }
+FT_STATUS FT_SetTimeouts(FT_HANDLE, DWORD, DWORD) { return Record("FT_SetTimeouts"); }
+FT_STATUS FT_SetLatencyTimer(FT_HANDLE, UCHAR) { return Record("FT_SetLatencyTimer"); }
+FT_STATUS FT_SetBitMode(FT_HANDLE, UCHAR, UCHAR) { return Record("FT_SetBitMode"); }
+FT_STATUS FT_Close(FT_HANDLE) { return Record("FT_Close"); }
 
 void SleepMs(std::uint32_t ms) {
-  fake::Record("Sleep", {ms});
+  Record("Sleep", {ms});
   adapter.clockMs += ms;
 }
 

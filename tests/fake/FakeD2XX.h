@@ -25,40 +25,34 @@ struct Call {
 };
 
 struct Adapter {
-  DWORD deviceCount = 1;
   std::map<std::string, FT_STATUS> statuses;  // scripted status per operation; FT_OK otherwise
+  DWORD writeLimit = 0xFFFFFFFF;              // FT_Write takes at most this many bytes
   struct Reply {
     std::deque<Bytes> pieces;
     bool padded;  // the pieces are the tail of an answer of the full length
   };
-  std::deque<Reply> replies;                  // per FT_Write
-  std::deque<Bytes> arriving;                 // pieces not yet in the receive queue
-  Bytes rx;                                   // the receive queue
+  std::deque<Reply> replies;  // per FT_Write
+  std::deque<Bytes> arriving; // pieces not yet in the receive queue
+  Bytes rx;                   // the receive queue
   std::vector<Call> calls;
   std::uint64_t clockMs = 0;
 };
 
 extern Adapter adapter;
 
-// A fresh adapter: one device, every call FT_OK, nothing queued, nothing recorded.
+// A fresh adapter: every call FT_OK, nothing queued, nothing recorded.
 void Reset();
 
-// The next FT_Write is answered with these bytes, arriving in one piece or in the given pieces.
+// The next FT_Write is answered with these bytes, in one piece or in the given pieces.
 void Reply(const Bytes& bytes);
 void ReplyInPieces(const std::vector<Bytes>& pieces);
-
 // The next FT_Write is answered in full, ending with these bytes.
 void ReplyTail(const Bytes& tail);
-
-// Reply bytes that these MPSSE commands make the engine queue: one per read command, two for
-// the bad-command echo.
-std::size_t AnswerLength(const Bytes& commands);
 
 // Bytes already waiting in the receive queue.
 void Preload(const Bytes& bytes);
 
 std::vector<Bytes> Writes();
 std::vector<std::uint32_t> Sleeps();
-std::vector<std::string> CallNames();
 
 }  // namespace fake

@@ -1,54 +1,13 @@
-// Host services and the time source on Windows.
+// Host services and the time source on Windows. The listing and the console clear are compared
+// with Linux's in scripts/test-windows' end-to-end runs.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "Platform.h"
 
 namespace {
-
-namespace fs = std::filesystem;
-
-class HostWindowsFolder : public testing::Test {
- protected:
-  void SetUp() override {
-    std::random_device random;
-    // create_directory refuses a name that another test run holds.
-    do folder_ = fs::temp_directory_path() / ("qzflash-host-" + std::to_string(random()));
-    while (!fs::create_directory(folder_));
-  }
-
-  void TearDown() override { fs::remove_all(folder_); }
-
-  void Touch(const std::string& name) const { std::ofstream(folder_ / name) << name; }
-
-  fs::path folder_;
-};
-
-TEST_F(HostWindowsFolder, ListsEveryEntryWithTheDotsInByteOrder) {
-  for (const char* name : {"b.s19", "a.s19", "B.txt", "_x", "~y"}) Touch(name);
-  fs::create_directory(folder_ / "sub");
-  std::vector<std::string> names;
-  EXPECT_EQ(ListFolder(folder_.string().c_str(), names), FolderStatus::Ok);
-  EXPECT_EQ(names, (std::vector<std::string>{".", "..", "B.txt", "_x", "a.s19", "b.s19", "sub", "~y"}));
-}
-
-TEST_F(HostWindowsFolder, AMissingFolderCannotBeOpened) {
-  std::vector<std::string> names;
-  EXPECT_EQ(ListFolder((folder_ / "missing").string().c_str(), names), FolderStatus::OpenFailed);
-  EXPECT_TRUE(names.empty());
-}
-
-TEST(HostWindows, OutputThatIsNoConsoleGetsTheAnsiClear) {
-  testing::internal::CaptureStdout();
-  std::fputs("before", stdout);
-  ClearConsole();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "before\x1b[2J\x1b[H");
-}
 
 TEST(HostWindows, SleepsLastAtLeastWhatTheyAskOnTheMonotonicClock) {
   RaiseTimerResolution();
@@ -62,6 +21,12 @@ TEST(HostWindows, SleepsLastAtLeastWhatTheyAskOnTheMonotonicClock) {
   }
   RestoreTimerResolution();
   RestoreTimerResolution();
+}
+
+TEST(HostWindows, AMissingFolderCannotBeListed) {
+  std::vector<std::string> names;
+  EXPECT_EQ(ListFolder("C:\\no such folder\\qzflash", names), FolderStatus::OpenFailed);
+  EXPECT_TRUE(names.empty());
 }
 
 }  // namespace

@@ -1,0 +1,162 @@
+// The flash driver against the recording adapter: how the status words read back steer the
+// command cycle and the initialisation, one program command word by word, and a failed transfer
+// failing the one operation it happened in.
+#include "FlashLib.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "FTDILib.h"
+#include "TestSupport.h"
+
+namespace {
+
+using Words = std::vector<std::uint16_t>;
+
+class FlashDriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetHost(); }
+};
+
+// Answers for the next writes in order: an empty tail is an answer of zeros.
+void Answers(std::initializer_list<fake::Bytes> tails) {
+  for (const fake::Bytes& tail : tails) fake::ReplyTail(tail);
+}
+
+const fake::Bytes None = {};
+const fake::Bytes OMR2 = Hex("02 00");
+
+// The core's store of value into X:address, as the X write sequence hands it over.
+Words XStore(std::uint16_t address, std::uint16_t value) {
+  return {0xE41C, address, 0, 0x81A0, 0xE41C, value, 0, 0x808C, 0xD000};
+}
+
+std::vector<std::size_t> WriteSizes() {
+  std::vector<std::size_t> sizes;
+  for (const fake::Bytes& write : fake::Writes()) sizes.push_back(write.size());
+  return sizes;
+}
+
+// FMCR, then the two array writes, the command and the launch in one write with the status
+// read that follows them.
+TEST_F(FlashDriverTest, AProgramCommandWordByWord) {
+  CBEIF = 1;
+  Answers({None, Hex("C0 00")});
+  WriteProgramFlash(0x12340, 0x1111, 0x12341, 0x2222);
+  EXPECT_EQ(WriteSizes(), (std::vector<std::size_t>{423, 2077}));
+  EXPECT_EQ(InjectedWords(fake::Writes()[0]), XStore(0xF401, 0));
+  EXPECT_EQ(InjectedWords(fake::Writes()[1]),
+            (Words{0xE41C, 0x2340, 1, 0x81A0, 0xE41C, 0x1111, 0, 0x808C, 0x8360, 0xE41C, 0x2341, 1, 0x81A0, 0xE41C,
+                   0x2222, 0, 0x808C, 0x8360, 0xE41C, 0xF414, 0, 0x81A0, 0xE41C, 0x20, 0, 0x808C, 0xD000, 0xE41C,
+                   0xF413, 0, 0x81A0, 0xE41C, 0x80, 0, 0x808C, 0xD000, 0xE41C, 0xF413, 0, 0x81A0, 0xF080, 0xE77F,
+                   0xD07C, 0xFFFF}));
+}
+
+// The status read after each launch: a busy buffer is waited for before the next command, a
+// protection violation or access error is cleared in the same flush, the violation first.
+TEST_F(FlashDriverTest, TheStatusReadBackSteersTheCycle) {
+  struct Case {
+    const char* name;
+    std::function<void()> operation;
+    std::int32_t cbeif;                    // before
+    std::vector<fake::Bytes> answers;      // tails, one per write
+    std::vector<std::size_t> sizes;        // the writes
+    std::uint16_t cleared;                 // written to FMUSTAT last; 0 none
+  };
+  const Case cases[] = {
+      {"buffer busy, then access error", [] { WriteDataFlash(0x2005, 0xABCD); }, 0,
+       {Hex("00 00"), Hex("80 00"), None, Hex("90 00")}, {385, 385, 423, 1654, 423}, 0x10},
+      {"protection violation", [] { WriteBootFlash(0x20001, 0x0F0F); }, 1, {None, Hex("A0 00")}, {423, 1654, 423},
+       0x20},
+      // A loaded divider is left alone; a bank other than 0 and 1 gets no latch write.
+      {"erase, bank 2", [] { EraseMemory(0x1000, 2, 0x41); }, 1,
+       {Hex("80 00"), Hex("C0 00"), None, Hex("C0 00"), Hex("C0 00")}, {385, 385, 423, 1231, 385}, 0},
+      {"erase, both errors", [] { EraseMemory(0x2000, 1, 0x41); }, 1,
+       {Hex("00 00"), None, Hex("C0 00"), None, Hex("F0 00")}, {385, 423, 385, 423, 1654, 423}, 0x20},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetHost();
+    CBEIF = c.cbeif;
+    for (const fake::Bytes& answer : c.answers) fake::ReplyTail(answer);
+    c.operation();
+    FlushOutputBuffer();
+    EXPECT_EQ(WriteSizes(), c.sizes);
+    const Words last = InjectedWords(fake::Writes().back());
+    EXPECT_EQ(last == XStore(0xF413, c.cleared), c.cleared != 0);
+  }
+}
+
+// Every check runs, and any one that fails fails the whole; an earlier failure does not linger.
+TEST_F(FlashDriverTest, InitialisationConfirmsEverySetting) {
+  const fake::Bytes OMR0102 = Hex("02 01"), Protected = Hex("FF FF");
+  const std::vector<fake::Bytes> cases[] = {
+      {OMR2, None, None, None}, {OMR0102, None, None, None}, {OMR2, Protected, None, None},
+      {OMR2, None, Protected, None}, {OMR2, None, None, Protected},
+  };
+  for (const std::vector<fake::Bytes>& readBacks : cases) {
+    ResetHost();
+    ErrorFlag = 1;
+    Answers({None, None, None, None, None, None, readBacks[0]});
+    for (int check = 1; check <= 3; ++check) Answers({None, None, readBacks[check]});
+    const bool good = &readBacks == &cases[0];
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Initialisation(), good ? Outcome::Done : Outcome::Failed);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              std::string("\n Initialization of the CPU...\n") + (good ? " Initialization done\n" : " Initialization error\n"));
+    EXPECT_EQ(ErrorFlag, good ? 0 : 1);
+    EXPECT_EQ(WriteSizes(), (std::vector<std::size_t>{3, 3, 51, 59, 24, 180, 205, 423, 423, 385, 423, 423, 385, 423,
+                                                      423, 385}));
+  }
+}
+
+// A failed transfer fails the operation it happened in, once: the next one starts clean, and
+// waits for what the failed read still owed if that comes late.
+TEST_F(FlashDriverTest, ALinkFailureFailsOneOperation) {
+  struct Case {
+    const char* name;
+    std::function<void()> fault;
+    const char* shown;
+    bool restComesLate;
+  };
+  const Case cases[] = {
+      {"a write that fails", [] { fake::adapter.statuses["FT_Write"] = FT_IO_ERROR; }, "", false},
+      // The OMR read-back gets one byte of its answer, then nothing: the wait for the rest ends.
+      {"an answer that stops", [] { Answers({None, None, None, None, None, None}); fake::ReplyInPieces({Hex("02")}); },
+       " The Data Reading Failed\n", true},
+      {"a read that fails", [] { fake::adapter.statuses["FT_GetQueueStatus"] = FT_IO_ERROR; },
+       " The Data Reading Failed\n", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetHost();
+    c.fault();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Initialisation(), Outcome::LinkLost);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              std::string("\n Initialization of the CPU...\n") + c.shown + " Initialization error\n");
+    EXPECT_LE(fake::Writes().size(), 7u) << "nothing is sent after the failure";
+    fake::adapter.statuses.clear();
+    fake::adapter.replies.clear();
+    if (c.restComesLate) fake::Preload(fake::Bytes(dwNumRepliesOwed, 0x00));
+    Answers({None, None, None, None, None, None, OMR2});
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Initialisation(), Outcome::Done);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n Initialization of the CPU...\n Initialization done\n");
+  }
+}
+
+TEST_F(FlashDriverTest, AFlashCommandThatNeverCompletesFailsAfterFiveSeconds) {
+  for (int i = 0; i < 2000; ++i) fake::ReplyTail(Hex("80 00"));  // always busy
+  const std::uint64_t start = fake::adapter.clockMs;
+  testing::internal::CaptureStdout();
+  EraseMemory(0, 0, 0x41);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), " Flash command timeout\n");
+  EXPECT_EQ(ErrorFlag, 1);
+  EXPECT_EQ(ACCERR, 1);
+  EXPECT_GE(fake::adapter.clockMs - start, 5000u);
+  EXPECT_LT(fake::adapter.clockMs - start, 5200u);
+}
+
+}  // namespace
