@@ -32,6 +32,14 @@ inline const std::string Initialised = Separator + "\n Initialization of the CPU
 
 inline const std::string Goodbye = "\n Goodbye ! \n Press <Enter> to continue\n";
 
+inline const std::string Erased = "\n Memory has been erased...\n";
+inline const std::string Rewritten = "\n Memory has been rewritten...\n";
+inline const std::string Failed = "\n Programming failed\n";
+inline const std::string Success = "\n Verification success\n";
+inline const std::string ErrorDetected = "\n Memory error detected\n";
+inline const std::string Menu =
+    "\n What do you want to do ?\n 1 - Do it again\n 2 - Verify the programmed flash\n 3 - Quit\n";
+
 // What qzflash-sim says on standard error after a run with no protocol fault: nothing.
 inline const std::string CleanRun = "";
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <random>
+#include <sstream>
 
 namespace {
 
@@ -127,3 +128,12 @@ Image ImageOf(const std::vector<Record>& records, std::size_t count) {
   return image;
 }
 
+
+std::string RowsOf(const std::string& stateFile) { return stateFile.substr(stateFile.find('\n') + 1); }
+
+int WriteCount(const std::string& trace) {
+  std::istringstream lines(trace);
+  int count = 0;
+  for (std::string line; std::getline(lines, line);) count += line.starts_with("write ") ? 1 : 0;
+  return count;
+}

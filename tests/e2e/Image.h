@@ -74,3 +74,8 @@ std::string SpaceLetter(std::uint8_t space);
 // The rows of the state file (after its comment line) that a full erase followed by
 // programming image leaves: rows of eight words holding a programmed one.
 std::string StateOf(const Image& image);
+// The rows of a state file as qzflash-sim saves it: without its comment line.
+std::string RowsOf(const std::string& stateFile);
+
+// The number of FT_Write calls in a trace.
+int WriteCount(const std::string& trace);

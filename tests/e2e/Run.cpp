@@ -1,7 +1,6 @@
 #include "Run.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 ScratchFolder::ScratchFolder() {
   std::string pattern = (std::filesystem::temp_directory_path() / "qzflash-e2e-XXXXXX").string();
@@ -37,15 +37,17 @@ std::string ScratchFolder::Read(const std::string& name) const {
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const std::filesystem::path& folder, const std::string& input, int timeoutSeconds,
               bool closeInput) {
-  int in[2], out[2], err[2];
-  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
+  const ScratchFolder output;
+  const std::string out = (output.path() / "out").string(), err = (output.path() / "err").string();
+  int in[2];
+  if (pipe(in) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     dup2(in[0], 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+    close(in[1]);
     if (chdir(folder.c_str()) != 0) _exit(126);
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -54,53 +56,20 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
     _exit(127);
   }
   close(in[0]);
-  close(out[1]);
-  close(err[1]);
   signal(SIGPIPE, SIG_IGN);
-
-  RunResult result;
-  std::size_t written = 0;
-  int inFd = in[1];
-  const int keptOpen = closeInput ? -1 : in[1];
-  if (input.empty()) {
-    if (closeInput) close(inFd);
-    inFd = -1;
-  }
+  // The scripts are far shorter than a pipe holds, so this write never waits for the program.
+  if (write(in[1], input.data(), input.size()) < 0) throw std::runtime_error("write failed");
+  if (closeInput) close(in[1]);
+  int status = 0;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-  bool outOpen = true, errOpen = true;
-  while (outOpen || errOpen) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
       kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
       break;
     }
-    pollfd fds[3] = {{outOpen ? out[0] : -1, POLLIN, 0}, {errOpen ? err[0] : -1, POLLIN, 0}, {inFd, POLLOUT, 0}};
-    if (poll(fds, 3, static_cast<int>(left.count())) < 0) continue;
-    char buffer[4096];
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].revents == 0) continue;
-      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
-      } else {
-        (i == 0 ? outOpen : errOpen) = false;
-      }
-    }
-    if (inFd >= 0 && fds[2].revents != 0) {
-      const ssize_t n = write(inFd, input.data() + written, input.size() - written);
-      if (n > 0) written += static_cast<std::size_t>(n);
-      if (n <= 0 || written == input.size()) {
-        if (closeInput) close(inFd);
-        inFd = -1;
-      }
-    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  if (inFd >= 0 && closeInput) close(inFd);
-  if (keptOpen >= 0) close(keptOpen);
-  close(out[0]);
-  close(err[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  if (!closeInput) close(in[1]);
+  return {output.Read("out"), output.Read("err"), WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }

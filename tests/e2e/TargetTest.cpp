@@ -5,23 +5,18 @@
 #include <chrono>
 
 #include "Console.h"
+#include "Image.h"
 #include "Run.h"
 
 namespace {
 
 using namespace console;
 
-// A state file with programmed words at both ends of every flash block of the variant, in the
-// order the model saves them.
+// The state file of a flash programmed at both ends of every flash region of the variant.
 std::string ProgrammedState(int variant) {
-  std::string rows = "P 00000: 0000 1111 2222 3333 4444 5555 6666 7777\nP 0FFF8: 0001 0002 0003 0004 0005 0006 0007 0008\n";
-  if (variant == 1) rows += "P 10000: 0F0F FFFF FFFF FFFF FFFF FFFF FFFF FFFF\nP 1FFF8: FFFF FFFF FFFF FFFF FFFF FFFF FFFF F0F0\n";
-  rows += "P 20000: 1234 FFFF FFFF FFFF FFFF FFFF FFFF FFFF\nP 20FF8: FFFF FFFF FFFF FFFF FFFF FFFF FFFF 4321\n";
-  rows += variant == 1 ? "X 02000" : "X 01000";
-  rows += ": AAAA BBBB FFFF FFFF FFFF FFFF FFFF FFFF\n";
-  rows += variant == 1 ? "X 02FF8" : "X 01FF8";
-  rows += ": FFFF FFFF FFFF FFFF FFFF FFFF CCCC DDDD\n";
-  return rows;
+  Image image;
+  for (const Region& region : FlashRegions(variant)) image[{region.space, region.first}] = image[{region.space, region.last}] = 0;
+  return StateOf(image);
 }
 
 const std::string EraseRun = Banner + AdapterReady + OperationMenu + Asked(2) + Initialised;
@@ -37,15 +32,11 @@ class TargetTest : public ::testing::Test {
     return ::Run(QZFLASH_SIM, args, folder.path(), input, 60);
   }
 
-  // The flash's rows: the state file without its comment line.
-  std::string Rows() const {
-    const std::string state = folder.Read("flash.txt");
-    return state.substr(state.find('\n') + 1);
-  }
+  std::string Rows() const { return RowsOf(folder.Read("flash.txt")); }
 };
 
 TEST_F(TargetTest, FullEraseOfEitherVariantUnderEveryFault) {
-  const std::string erased = EraseRun + "\n Memory has been erased...\n" + Goodbye;
+  const std::string erased = EraseRun + Erased + Goodbye;
   const std::string refused =
       Banner + AdapterReady + "\n Wrong aim... \n" + OperationMenu + Asked(2) + "\n Wrong aim !\n" + Goodbye;
   const std::string initialising =
@@ -53,8 +44,7 @@ TEST_F(TargetTest, FullEraseOfEitherVariantUnderEveryFault) {
   std::string timeouts = EraseRun;
   for (int i = 0; i < 4; ++i) timeouts += " Flash command timeout\n";
   const std::string readFailed = initialising + " The Data Reading Failed\n Initialization error\n" + Goodbye;
-  const std::string bootRows =
-      "P 20000: 1234 FFFF FFFF FFFF FFFF FFFF FFFF FFFF\nP 20FF8: FFFF FFFF FFFF FFFF FFFF FFFF FFFF 4321\n";
+  const std::string bootRows = StateOf({{{SpaceP, 0x20000}, 0}, {{SpaceP, 0x20FFF}, 0}});
   const std::string kept = "as programmed";
   struct Case {
     const char* name;
@@ -86,7 +76,7 @@ TEST_F(TargetTest, FullEraseOfEitherVariantUnderEveryFault) {
       // The first block is erased; the link fails during the second.
       {"unplugged during the erase", 1, {"--unplug-after", "25"},
        EraseRun + " The Data Reading Failed\n Erasing error\n" + Goodbye,
-       ProgrammedState(1).substr(ProgrammedState(1).find("P 10000")), 3},
+       ProgrammedState(1).substr(ProgrammedState(1).find("P 1FFF8")), 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -117,7 +107,7 @@ TEST_F(TargetTest, TheTraceRecordsEveryCallAndSleep) {
   EXPECT_TRUE(run.err.starts_with("qzflash-sim: stats: ") && run.err.ends_with(", sync echoes 1\n")) << run.err;
   const std::string trace = folder.Read("trace.txt");
   for (const char* line : {"FT_CreateDeviceInfoList 1 status 0\nFT_Open 0 status 0\nFT_ResetDevice status 0\n",
-                           "FT_SetBitMode 0 2 status 0\nsleep 50\nwrite AA\n",
+                           "FT_SetLatencyTimer 2 status 0\nFT_SetBitMode 0 0 status 0\nFT_SetBitMode 0 2 status 0\nsleep 50\nwrite AA\n",
                            "write 8A978D80181B820000861D0085\n",
                            "write 4B04FF4B04063B06026B00434B01014B02812A072A072A072A074B00434B0101\n",
                            "sleep 1000\nwrite 80081B\nsleep 800\nwrite 80181B\nsleep 200\n",

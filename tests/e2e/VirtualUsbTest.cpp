@@ -2,10 +2,11 @@
 // libftdi1 back-end and the libusb stand-in (scripts/virtual-usb), against qzflash-sim.
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <filesystem>
 #include <sstream>
 
 #include "Console.h"
+#include "Image.h"
 #include "Run.h"
 
 namespace {
@@ -14,13 +15,6 @@ namespace {
 const std::string Program = "1\n3\n3\n\n";
 const std::string ProgramThenVerify = "1\n3\n2\n3\n\n";
 const std::string Verify = "3\n3\n\n";
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
 
 // The hex of a trace's `write` lines, one line each, each cut into packet-sized pieces: the
 // transfers that carry them to a Hi-Speed chip when every write leaves in whole packets.
@@ -35,13 +29,6 @@ std::string Transfers(const std::string& trace, std::size_t packetBytes) {
     }
   }
   return transfers;
-}
-
-std::size_t WriteCount(const std::string& trace) {
-  std::istringstream lines(trace);
-  std::size_t count = 0;
-  for (std::string line; std::getline(lines, line);) count += line.starts_with("write ") ? 1 : 0;
-  return count;
 }
 
 // An FT2232H is two devices to the program, the virtual adapter of qzflash-sim one.
@@ -59,7 +46,7 @@ class VirtualUsbTest : public ::testing::Test {
 
   std::string InBench(const std::string& name) const { return (bench.path() / name).string(); }
   void UseExample(int variant) const {
-    files.Write("image.s19", ReadFile(EXAMPLES "/demo-variant" + std::to_string(variant) + ".s19"));
+    std::filesystem::copy_file(EXAMPLES "/demo-variant" + std::to_string(variant) + ".s19", files.path() / "image.s19");
   }
 
   RunResult Usb(const std::vector<std::string>& options, const std::string& input,
@@ -130,11 +117,8 @@ TEST_F(VirtualUsbTest, UnpluggingDuringProgrammingEndsTheRunInOrder) {
     SCOPED_TRACE(unplug);
     const RunResult run = Usb({"--unplug-after", std::to_string(unplug)}, Program);
     EXPECT_NE(run.out.find("\n Memory has been erased...\n"), std::string::npos);
-    EXPECT_NE(run.out.find("\n Programming failed\n"), std::string::npos);
-    EXPECT_EQ(run.out.find("rewritten"), std::string::npos);
+    EXPECT_TRUE(run.out.ends_with(console::Failed + console::Menu + console::Asked(3) + console::Goodbye)) << run.out;
     EXPECT_EQ(run.out.find("timeout"), std::string::npos) << "a dead link is noticed at once";
-    EXPECT_TRUE(run.out.ends_with(console::Goodbye));
-    EXPECT_EQ(run.err, console::CleanRun);
     EXPECT_EQ(run.status, 3);
   }
 }
@@ -153,8 +137,6 @@ TEST_F(VirtualUsbTest, ABadOptionOrStateFileIsReportedAndLeavesNoAdapter) {
   bench.Write("bad.txt", bad);
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"--variant", "3"}, "QZSIM_OPTIONS: --variant: '3' is not a number from 1 to 2"},
-      {{"--devices", "2"},
-       "QZSIM_OPTIONS: --devices and --target-device do not apply: the bus carries one FT2232H"},
       {{"--state", InBench("bad.txt")},
        InBench("bad.txt") + ": line 1: '12x4' is not a word of four hexadecimal digits"},
   };

@@ -28,13 +28,6 @@ std::vector<Bytes> Writes() {
   return writes;
 }
 
-std::vector<std::uint32_t> Sleeps() {
-  std::vector<std::uint32_t> sleeps;
-  for (const Call& call : adapter.calls)
-    if (call.name == "Sleep") sleeps.push_back(call.args.at(0));
-  return sleeps;
-}
-
 namespace {
 
 // Reply bytes these MPSSE commands make the engine queue: one per read command (bits in, bits

@@ -53,6 +53,5 @@ void ReplyTail(const Bytes& tail);
 void Preload(const Bytes& bytes);
 
 std::vector<Bytes> Writes();
-std::vector<std::uint32_t> Sleeps();
 
 }  // namespace fake

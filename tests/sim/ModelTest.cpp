@@ -1,29 +1,25 @@
 // The model of the silicon on its own, from the target's side: the TAP controller, the MPSSE
-// engine against a probe on the connector, the chip through JTAG walks written as pin levels,
-// the flash module's rules, the D2XX surface and the state file.
+// engine against a probe on the connector, the chip through the D2XX functions, and the flash
+// module's rules.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
+#include <vector>
 
+#include "Bench.h"
+#include "D2XX.h"
 #include "FlashModule.h"
-#include "FlashState.h"
-#include "JtagScript.h"
 #include "Mpsse.h"
-#include "Platform.h"
 #include "TapController.h"
 
 namespace {
 
 using qzsim::Space;
-using qzsim::Warning;
-using simtest::Bytes;
-using simtest::JtagScript;
-using simtest::Values;
+using Bytes = std::vector<std::uint8_t>;
 using S = qzsim::TapState;
 constexpr Space P = Space::P;
 constexpr Space X = Space::X;
@@ -113,11 +109,23 @@ TEST(Mpsse, WhatReachesTheTarget) {
   }
 }
 
-using Silicon = simtest::BenchTest;
+// The answer of a fresh bench to `before` and then `out`, each one FT_Write, after the set-up:
+// MPSSE mode, TCK at 1 MHz, TMS high, reset released.
+Bytes Answer(const qzsim::BenchConfig& config, const Bytes& before, const Bytes& out) {
+  qzsim::ConfigureBench(config);
+  FT_HANDLE handle = nullptr;
+  DWORD count = 0;
+  EXPECT_EQ(FT_Open(0, &handle), FT_OK);
+  EXPECT_EQ(FT_SetBitMode(handle, 0x00, 0x02), FT_OK);
+  for (Bytes write : {Bytes{0x8A, 0x97, 0x8D, 0x80, 0x18, 0x1B, 0x86, 0x1D, 0x00}, before, out})
+    EXPECT_EQ(FT_Write(handle, write.data(), static_cast<DWORD>(write.size()), &count), FT_OK);
+  EXPECT_EQ(FT_GetQueueStatus(handle, &count), FT_OK);
+  Bytes in(count);
+  EXPECT_EQ(FT_Read(handle, in.data(), count, &count), FT_OK);
+  return in;
+}
 
-// The program's IDCODE read: Test-Logic-Reset, IR 0x02, 32-bit DR read. The reply is the IR
-// capture (0x01) in two bytes, then the IDCODE, also with the target held in reset.
-TEST_F(Silicon, IdcodeRead) {
+TEST(Silicon, IdcodeRead) {
   const Bytes readIdcode = {0x4B, 0x04, 0xFF, 0x4B, 0x04, 0x06, 0x3B, 0x06, 0x02, 0x6B, 0x00,
                             0x43, 0x4B, 0x01, 0x01, 0x4B, 0x02, 0x81, 0x2A, 0x07, 0x2A, 0x07,
                             0x2A, 0x07, 0x2A, 0x07, 0x4B, 0x00, 0x43, 0x4B, 0x01, 0x01};
@@ -138,41 +146,8 @@ TEST_F(Silicon, IdcodeRead) {
   cases[4].config.noTargetTdo = true;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Configure(c.config);
-    Send(c.before);
-    EXPECT_EQ(Send(readIdcode), c.reply);
+    EXPECT_EQ(Answer(c.config, c.before, readIdcode), c.reply);
   }
-}
-
-// A halted core through the EOnCE: OMR and SR copies, words of both memories, OTXRXSR showing
-// an unread OTX1, stores to nowhere counted; nothing executes outside debug mode.
-TEST_F(Silicon, TheCoreRunsInjectedInstructionsInDebugModeOnly) {
-  JtagScript script;
-  script.Reset().LinkCoreTap(0x6).Inject({0xE41C, 0x0003, 0x0000}).Inject({0x8C8C});  // dropped
-  script.Reset().LinkCoreTap(0x7).Ir(0x6, 4);  // debug request, then EOnCE
-  script.Inject({0xE41C, 0x0002, 0x0000}).Inject({0x8C8C}).Inject({0x869C}).Inject({0xE77F, 0xD6FC, 0xFFFF});
-  script.EOnceRead(0x86, 8).EOnceRead(0x89, 16).EOnceRead(0x86, 8);
-  script.Inject({0x869D}).Inject({0xE77F, 0xD6FC, 0xFFFF}).EOnceRead(0x89, 16);
-  script.WriteWord(false, 0x0100, 0xBEEF).ReadWord(false, 0x0100).ReadWord(true, 0x20000);
-  script.ReadWord(false, 0x2FFF).ReadWord(false, 0x3000).WriteWord(false, 0x3000, 1);
-  Chip().Flash().SetCell(P, 0x20000, 0xA55A);
-  EXPECT_EQ(Reads(script), (Values{0x02, 0x0002, 0x00, 0x0300, 0xBEEF, 0xA55A, 0xFFFF, 0x0000}));
-  EXPECT_EQ(Warnings().Of(Warning::WordsOutsideDebugMode), 2u);
-  EXPECT_EQ(Warnings().Of(Warning::UnmappedStore), 1u);
-  EXPECT_EQ(Warnings().Total(), 3u);
-}
-
-// A program command launched through injected stores: the word changes 1 ms later, on the
-// virtual clock, and only its ones turn to zeros.
-TEST_F(Silicon, FlashProgramsOnTheVirtualClockAndOnlyClearsBits) {
-  Chip().Flash().SetCell(P, 0x0010, 0xF0F0);
-  JtagScript script = simtest::DebugModeScript();
-  script.WriteWord(false, 0xF400, 0x0052).WriteWord(false, 0xF410, 0x0000);  // FMCLKD, FMPROT
-  script.WriteWord(true, 0x0010, 0x1234).WriteWord(false, 0xF414, 0x0020).WriteWord(false, 0xF413, 0x0080);
-  EXPECT_EQ(Reads(script.ReadWord(false, 0xF413).ReadWord(true, 0x0010)), (Values{0x80, 0xF0F0}));
-  SleepMs(1);
-  EXPECT_EQ(Reads(JtagScript().ReadWord(false, 0xF413).ReadWord(true, 0x0010)), (Values{0xC0, 0x1030}));
-  EXPECT_EQ(Warnings().Total(), 0u);
 }
 
 class Flash : public ::testing::Test {
@@ -230,12 +205,8 @@ TEST_F(Flash, MisuseSetsAccerrOrPviolAndChangesNothing) {
   } cases[] = {
       {"no divider", 0x10, [](Flash& f) { f.Set(0xF410, 0).Program(P, 0x10); }},
       {"program flash, bank 1", 0x10, [](Flash& f) { f.Ready(1).Program(P, 0x10); }},
-      {"data flash, bank 0", 0x10, [](Flash& f) { f.Ready(0).Program(X, 0x2010); }},
       {"third word", 0x10, [](Flash& f) { f.Ready(0).Latch(P, 0xE).Latch(P, 0xF).Program(P, 0x10); }},
-      {"gap between words", 0x10, [](Flash& f) { f.Ready(0).Latch(P, 0xE).Program(P, 0x10); }},
-      {"two boot words", 0x10, [](Flash& f) { f.Ready(0).Latch(P, 0x20010).Program(P, 0x20011); }},
       {"FMCMD without a latch", 0x10, [](Flash& f) { f.Ready(0).Command(0x20); }},
-      {"launch without FMCMD", 0x10, [](Flash& f) { f.Ready(0).Latch(P, 0x10).Set(0xF413, 0x80); }},
       {"unknown command", 0x10, [](Flash& f) { f.Ready(0).Latch(P, 0x10).Command(0x05); }},
       {"buffer full", 0x10, [](Flash& f) { f.Ready(0).Program(P, 0x100).Program(P, 0x101).Latch(P, 0x10); }},
       {"program flash protected", 0x20, [](Flash& f) { f.Clocked().Set(0xF411, 0).Program(P, 0x10); }},
@@ -253,51 +224,6 @@ TEST_F(Flash, MisuseSetsAccerrOrPviolAndChangesNothing) {
     EXPECT_EQ(Set(0xF413, 0x30 ^ misuse.flag).Status(), 0x00C0 | misuse.flag);
     EXPECT_EQ(Set(0xF413, misuse.flag).Status(), 0x00C0);
   }
-}
-
-// A closed, never-opened or unplugged adapter moves nothing; only the target's device opens.
-TEST(VirtualD2XX, DeadHandlesMoveNothing) {
-  qzsim::BenchConfig config;
-  config.devices = 3;
-  config.targetDevice = 1;
-  config.adapter.unplugAfterWrites = 2;
-  qzsim::ConfigureBench(config);
-  FT_HANDLE handle = nullptr;
-  EXPECT_NE(FT_Open(0, &handle), FT_OK);
-  ASSERT_EQ(FT_Open(1, &handle), FT_OK);
-  EXPECT_NE(FT_Open(1, &handle), FT_OK) << "open already";
-  Bytes bytes{0xAA};
-  DWORD count = 0;
-  EXPECT_EQ(FT_SetBitMode(handle, 0, 0x02), FT_OK);
-  EXPECT_EQ(FT_Write(handle, bytes.data(), 1, &count), FT_OK);
-  EXPECT_EQ(FT_Write(handle, bytes.data(), 1, &count), FT_OK);  // unplugged after it
-  for (FT_HANDLE dead : {handle, FT_HANDLE(&count)}) {
-    count = 77;
-    EXPECT_NE(FT_Write(dead, bytes.data(), 1, &count), FT_OK);
-    EXPECT_EQ(count, 0u);
-    EXPECT_NE(FT_GetQueueStatus(dead, &count), FT_OK);
-    EXPECT_NE(FT_Read(dead, bytes.data(), 1, &count), FT_OK);
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(bytes, Bytes{0xAA});
-  }
-  EXPECT_EQ(FT_CreateDeviceInfoList(&count), FT_OK);
-  EXPECT_EQ(count, 2u) << "one device fewer";
-}
-
-// Rows of eight words at multiples of eight, erased rows left out, load back; rows of any length
-// load at any address; a bad row says which line.
-TEST(FlashState, RowsSaveAndLoadBack) {
-  qzsim::FlashModule flash(qzsim::MemoryMapOf(1), {});
-  std::istringstream in("# by hand\n\nP 1FFFC: 1 22 333 4444\n  X 2FFF:   abcd\n");
-  EXPECT_EQ(qzsim::LoadFlashState(flash, in), "");
-  std::ostringstream out;
-  qzsim::SaveFlashState(flash, out);
-  EXPECT_EQ(out.str(),
-            "# qzflash-sim flash state: space, word address, eight words; erased rows left out\n"
-            "P 1FFF8: FFFF FFFF FFFF FFFF 0001 0022 0333 4444\n"
-            "X 02FF8: FFFF FFFF FFFF FFFF FFFF FFFF FFFF ABCD\n");
-  std::istringstream bad("# ok\nP 0FFFF: 0000\nX 03000: 0000\n");
-  EXPECT_EQ(qzsim::LoadFlashState(flash, bad), "line 3: X:03000 is not flash of this target");
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
 // The bytes the JTAG, EOnCE and instruction layers put on the wire, checked against the
-// protocol written out by hand, and the identification of the target from its IDCODE.
+// protocol written out by hand.
 #include <gtest/gtest.h>
 
 #include "AsmLib.h"
 #include "EOnceLib.h"
 #include "FTDILib.h"
-#include "FlashLib.h"
 #include "TAPLib.h"
 #include "TestSupport.h"
 
@@ -54,24 +53,6 @@ TEST_F(TargetAccessTest, OneInjectedInstruction) {
                       "4B 04 06 3B 02 06 6B 00 43 4B 01 01  4B 04 06 3B 02 06 6B 00 43 4B 01 01"
                       "4B 04 06 3B 02 06 6B 00 43 4B 01 01"));
   EXPECT_EQ(InjectedWords(sent), (std::vector<std::uint16_t>{0xE41C, 0x0002, 0x0000, 0x8C8C}));
-}
-
-// Only the last four bytes of the six-byte answer count; anything else is no known target.
-TEST_F(TargetAccessTest, TheIdcodeTellsTheVariant) {
-  const std::pair<const char*, int> cases[] = {{"01 00 1D 60 F4 01", 1}, {"01 00 1D 00 F4 01", 2},
-                                               {"01 00 1D 60 F4 02", 7}, {"1D 60 F4 01", 7}, {"", 7}};
-  for (const auto& [answer, variant] : cases) {
-    ResetHost();
-    numeroCible = 7;
-    fake::Reply(Hex(answer));
-    testing::internal::CaptureStdout();
-    ReadIDCode();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), variant == 7 ? "\n Wrong aim... \n" : "") << answer;
-    EXPECT_EQ(numeroCible, variant) << answer;
-    EXPECT_EQ(fake::Writes(), std::vector<fake::Bytes>{Hex("4B 04 FF 4B 04 06 3B 06 02 6B 00 43 4B 01 01 4B 02 81"
-                                                           "2A 07 2A 07 2A 07 2A 07 4B 00 43 4B 01 01")});
-    EXPECT_EQ(TakeLinkFailure(), LinkFailure::None) << "the identification takes what failed";
-  }
 }
 
 }  // namespace
