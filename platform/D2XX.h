@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 using DWORD = std::uint32_t;
 using UCHAR = std::uint8_t;
@@ -53,3 +54,14 @@ FT_STATUS FT_SetTimeouts(FT_HANDLE handle, DWORD readTimeout, DWORD writeTimeout
 FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, UCHAR latencyMs);
 FT_STATUS FT_SetBitMode(FT_HANDLE handle, UCHAR pinMask, UCHAR mode);
 FT_STATUS FT_Close(FT_HANDLE handle);
+
+// Not a D2XX call: what the library under the back-end said of its last failed call, beyond the
+// status, for the one line the user reads. Back-ends whose library says nothing more leave it
+// empty; the virtual adapter and the Windows driver report a device held elsewhere through the
+// FT_FLAGS_OPENED flag instead.
+struct DriverError {
+  std::string text;
+  bool accessDenied = false;  // the system refused access to the device: a permission problem
+  bool busy = false;          // another program holds the device
+};
+DriverError LastDriverError();

@@ -69,6 +69,31 @@ struct Port {
   std::size_t receivedCount = 0;
 };
 
+DriverError lastError;
+
+// Keeps libftdi1's words for the failure, with libusb's error name where libftdi1 dropped it.
+FT_STATUS Fail(FT_STATUS status, ftdi_context* ftdi, int libusbError = 0) {
+  lastError = {};
+  lastError.text = ftdi_get_error_string(ftdi);
+  if (libusbError != 0) lastError.text += std::string(" (") + libusb_error_name(libusbError) + ")";
+  lastError.accessDenied = libusbError == LIBUSB_ERROR_ACCESS;
+  return status;
+}
+
+// libftdi1 reports a failed libusb_open without libusb's reason; opening again tells it.
+int WhyLibusbOpenFails(libusb_device* device) {
+  libusb_device_handle* probe = nullptr;
+  const int result = libusb_open(device, &probe);
+  if (result == 0) libusb_close(probe);
+  return result;
+}
+
+// ftdi_usb_open_dev's results for a libusb_open that failed, an interface another program
+// claimed, and a kernel driver it had no right to detach.
+constexpr int OpenDevLibusbOpenFailed = -4;
+constexpr int OpenDevClaimFailed = -5;
+constexpr int OpenDevNoPermission = -8;
+
 // Handles are sequence numbers, never reused, so a closed handle cannot alias a later open and
 // an unknown value is recognised without being dereferenced.
 std::map<std::uintptr_t, std::unique_ptr<Port>> openPorts;
@@ -117,7 +142,9 @@ unsigned ChunkSize(DWORD requested, unsigned packetSize) {
   return (size + packetSize - 1) / packetSize * packetSize;
 }
 
-FT_STATUS Check(int libftdiResult) { return libftdiResult < 0 ? FT_IO_ERROR : FT_OK; }
+FT_STATUS Check(int libftdiResult, ftdi_context* ftdi) {
+  return libftdiResult < 0 ? Fail(FT_IO_ERROR, ftdi) : FT_OK;
+}
 
 // As much of text as fits in size bytes with its terminator.
 void CopyText(const std::string& text, char* buffer, DWORD size) {
@@ -133,7 +160,7 @@ FT_STATUS FT_CreateDeviceInfoList(DWORD* numDevs) {
   FtdiContext ftdi(ftdi_new());
   if (!ftdi) return FT_OTHER_ERROR;
   InterfaceList list;
-  if (!ListInterfaces(ftdi.get(), list)) return FT_IO_ERROR;
+  if (!ListInterfaces(ftdi.get(), list)) return Fail(FT_IO_ERROR, ftdi.get());
   *numDevs = static_cast<DWORD>(list.interfaces.size());
   return FT_OK;
 }
@@ -174,14 +201,29 @@ FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* handle) {
   FtdiContext ftdi(ftdi_new());
   if (!ftdi) return FT_DEVICE_NOT_OPENED;
   InterfaceList list;
-  if (!ListInterfaces(ftdi.get(), list)) return FT_DEVICE_NOT_OPENED;
+  if (!ListInterfaces(ftdi.get(), list)) return Fail(FT_DEVICE_NOT_OPENED, ftdi.get());
   if (deviceNumber < 0 || static_cast<std::size_t>(deviceNumber) >= list.interfaces.size())
     return FT_DEVICE_NOT_FOUND;
   const ListedInterface& listed = list.interfaces[static_cast<std::size_t>(deviceNumber)];
   const auto interface = static_cast<ftdi_interface>(INTERFACE_A + listed.index);
+  if (ftdi_set_interface(ftdi.get(), interface) < 0) return Fail(FT_DEVICE_NOT_OPENED, ftdi.get());
   // libftdi's default detach mode unbinds ftdi_sio from the interface it claims.
-  if (ftdi_set_interface(ftdi.get(), interface) < 0 || ftdi_usb_open_dev(ftdi.get(), listed.device) < 0)
-    return FT_DEVICE_NOT_OPENED;
+  switch (ftdi_usb_open_dev(ftdi.get(), listed.device)) {
+    case 0:
+      break;
+    case OpenDevLibusbOpenFailed:
+      return Fail(FT_DEVICE_NOT_OPENED, ftdi.get(), WhyLibusbOpenFails(listed.device));
+    case OpenDevClaimFailed:
+      Fail(FT_DEVICE_NOT_OPENED, ftdi.get());
+      lastError.busy = true;
+      return FT_DEVICE_NOT_OPENED;
+    case OpenDevNoPermission:
+      Fail(FT_DEVICE_NOT_OPENED, ftdi.get());
+      lastError.accessDenied = true;
+      return FT_DEVICE_NOT_OPENED;
+    default:
+      return Fail(FT_DEVICE_NOT_OPENED, ftdi.get());
+  }
   // Polls are short from the start: the port set-up polls before it sets the time-outs.
   ftdi->usb_read_timeout = PollTimeoutMs;
 
@@ -196,8 +238,8 @@ FT_STATUS FT_ResetDevice(FT_HANDLE handle) {
   Port* port = Find(handle);
   if (port == nullptr) return FT_INVALID_HANDLE;
   port->receivedCount = 0;
-  if (ftdi_usb_reset(port->ftdi.get()) < 0) return FT_IO_ERROR;
-  return Check(ftdi_tcioflush(port->ftdi.get()));
+  if (ftdi_usb_reset(port->ftdi.get()) < 0) return Fail(FT_IO_ERROR, port->ftdi.get());
+  return Check(ftdi_tcioflush(port->ftdi.get()), port->ftdi.get());
 }
 
 // libftdi has no queue query: move what the chip has sent into the port's buffer and report that.
@@ -209,7 +251,7 @@ FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
   if (room > 0) {
     int got = ftdi_read_data(port->ftdi.get(), port->received.data() + port->receivedCount,
                              static_cast<int>(room));
-    if (got < 0) return FT_IO_ERROR;
+    if (got < 0) return Fail(FT_IO_ERROR, port->ftdi.get());
     port->receivedCount += static_cast<std::size_t>(got);
   }
   *rxBytes = static_cast<DWORD>(port->receivedCount);
@@ -249,7 +291,7 @@ FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD bytesToWrite, DWORD* by
     sent += static_cast<DWORD>(std::min(written, piece));
   }
   *bytesWritten = sent;
-  return sent == bytesToWrite ? FT_OK : FT_IO_ERROR;
+  return sent == bytesToWrite ? FT_OK : Fail(FT_IO_ERROR, port->ftdi.get());
 }
 
 FT_STATUS FT_SetUSBParameters(FT_HANDLE handle, DWORD inTransferSize, DWORD outTransferSize) {
@@ -258,16 +300,17 @@ FT_STATUS FT_SetUSBParameters(FT_HANDLE handle, DWORD inTransferSize, DWORD outT
   ftdi_context* ftdi = port->ftdi.get();
   unsigned packetSize = std::max(ftdi->max_packet_size, 64u);
   if (ftdi_read_data_set_chunksize(ftdi, ChunkSize(inTransferSize, packetSize)) < 0)
-    return FT_IO_ERROR;
-  return Check(ftdi_write_data_set_chunksize(ftdi, ChunkSize(outTransferSize, packetSize)));
+    return Fail(FT_IO_ERROR, ftdi);
+  return Check(ftdi_write_data_set_chunksize(ftdi, ChunkSize(outTransferSize, packetSize)), ftdi);
 }
 
 FT_STATUS FT_SetChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventCharEnabled, UCHAR errorChar,
                       UCHAR errorCharEnabled) {
   Port* port = Find(handle);
   if (port == nullptr) return FT_INVALID_HANDLE;
-  if (ftdi_set_event_char(port->ftdi.get(), eventChar, eventCharEnabled) < 0) return FT_IO_ERROR;
-  return Check(ftdi_set_error_char(port->ftdi.get(), errorChar, errorCharEnabled));
+  ftdi_context* ftdi = port->ftdi.get();
+  if (ftdi_set_event_char(ftdi, eventChar, eventCharEnabled) < 0) return Fail(FT_IO_ERROR, ftdi);
+  return Check(ftdi_set_error_char(ftdi, errorChar, errorCharEnabled), ftdi);
 }
 
 FT_STATUS FT_SetTimeouts(FT_HANDLE handle, DWORD readTimeout, DWORD writeTimeout) {
@@ -282,20 +325,22 @@ FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, UCHAR latencyMs) {
   Port* port = Find(handle);
   if (port == nullptr) return FT_INVALID_HANDLE;
   if (latencyMs == 0) return FT_INVALID_PARAMETER;
-  return Check(ftdi_set_latency_timer(port->ftdi.get(), latencyMs));
+  return Check(ftdi_set_latency_timer(port->ftdi.get(), latencyMs), port->ftdi.get());
 }
 
 FT_STATUS FT_SetBitMode(FT_HANDLE handle, UCHAR pinMask, UCHAR mode) {
   Port* port = Find(handle);
   if (port == nullptr) return FT_INVALID_HANDLE;
-  return Check(ftdi_set_bitmode(port->ftdi.get(), pinMask, mode));
+  return Check(ftdi_set_bitmode(port->ftdi.get(), pinMask, mode), port->ftdi.get());
 }
 
 // Forgets the handle whatever the outcome, so later calls on it fail.
 FT_STATUS FT_Close(FT_HANDLE handle) {
   auto entry = openPorts.find(reinterpret_cast<std::uintptr_t>(handle));
   if (entry == openPorts.end()) return FT_INVALID_HANDLE;
-  int closed = ftdi_usb_close(entry->second->ftdi.get());
+  const FT_STATUS closed = Check(ftdi_usb_close(entry->second->ftdi.get()), entry->second->ftdi.get());
   openPorts.erase(entry);
-  return Check(closed);
+  return closed;
 }
+
+DriverError LastDriverError() { return lastError; }

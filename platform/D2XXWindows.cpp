@@ -100,3 +100,6 @@ FT_STATUS FT_Close(FT_HANDLE handle) {
   static const auto function = Find<HandleFunction>("FT_Close");
   return function ? function(handle) : NoLibrary;
 }
+
+// The driver says no more than its status.
+DriverError LastDriverError() { return {}; }

@@ -59,6 +59,9 @@ FT_STATUS FT_SetBitMode(FT_HANDLE handle, UCHAR pinMask, UCHAR mode) {
 
 FT_STATUS FT_Close(FT_HANDLE handle) { return d2xx::Close(CurrentBench(), handle); }
 
+// As the real driver: a device held elsewhere shows in its flags, not here.
+DriverError LastDriverError() { return {}; }
+
 void SleepMs(std::uint32_t ms) {
   qzsim::Bench& bench = CurrentBench();
   bench.Trace("sleep " + std::to_string(ms));

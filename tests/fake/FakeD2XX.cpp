@@ -125,6 +125,7 @@ FT_STATUS FT_SetTimeouts(FT_HANDLE, DWORD, DWORD) { return Record("FT_SetTimeout
 FT_STATUS FT_SetLatencyTimer(FT_HANDLE, UCHAR) { return Record("FT_SetLatencyTimer"); }
 FT_STATUS FT_SetBitMode(FT_HANDLE, UCHAR, UCHAR) { return Record("FT_SetBitMode"); }
 FT_STATUS FT_Close(FT_HANDLE) { return Record("FT_Close"); }
+DriverError LastDriverError() { return {}; }
 
 void SleepMs(std::uint32_t ms) {
   Record("Sleep", {ms});
