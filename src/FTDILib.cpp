@@ -21,9 +21,10 @@ FT_STATUS ftStatus = FT_OK;
 DWORD dwClockDivisor = 0x1D;  // 60 MHz / ((1 + 29) * 2) = 1 MHz TCK
 DWORD dwNumRepliesBuilt = 0;
 DWORD dwNumRepliesOwed = 0;
-std::uint32_t ReadWait = ProgramReadWaitMs;
 
 namespace {
+
+std::uint32_t readWait = ProgramReadWaitMs;
 
 LinkFailure latchedFailure = LinkFailure::None;
 
@@ -173,7 +174,7 @@ void ReadQueuedBytes() {
 void ReadData(int n) {
   DataRead = 0;
   if (LinkFailed()) return;
-  SleepMs(ReadWait);
+  SleepMs(readWait);
   ReadQueuedBytes();
   if (LinkFailed()) {
     std::puts(" The Data Reading Failed");
@@ -185,6 +186,14 @@ void ReadData(int n) {
   }
   DataRead = static_cast<std::int32_t>(LittleEndianTail(n));
 }
+
+bool TakeDataRead(std::int32_t& value) {
+  if (LinkFailed()) return false;
+  value = DataRead;
+  return true;
+}
+
+void SetReadWait(std::uint32_t ms) { readWait = ms; }
 
 std::uint32_t LittleEndianTail(int n) {
   std::uint32_t value = 0;
@@ -264,6 +273,25 @@ void ConfigMPSSEParams() {
   LoopbackOFF();
   FlushOutputBuffer();
   std::puts(" Configuration of the port is done.");
+}
+
+std::string DriverFailureText() {
+  const DriverError error = LastDriverError();
+  return error.text.empty() ? "error " + std::to_string(ftStatus) : error.text;
+}
+
+bool OpenRefusedAccess() { return LastDriverError().accessDenied; }
+
+// The driver flags a device another program has open.
+bool DeviceInUse(int deviceNumber) {
+  if (LastDriverError().busy) return true;
+  DWORD flags = 0, type = 0, id = 0, location = 0;
+  char serial[FT_SERIAL_NUMBER_SIZE] = {};
+  char description[FT_DESCRIPTION_SIZE] = {};
+  FT_HANDLE handle = nullptr;
+  return FT_GetDeviceInfoDetail(static_cast<DWORD>(deviceNumber), &flags, &type, &id, &location, serial, description,
+                                &handle) == FT_OK &&
+         (flags & FT_FLAGS_OPENED) != 0;
 }
 
 void ClosePort() {

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "D2XX.h"
 
@@ -109,13 +110,21 @@ void ConfigMPSSEParams();
 // Returns the adapter to its default mode and releases it; statuses are not looked at.
 void ClosePort();
 
+// Why the last bring-up step failed, for the one line a command prints: the words of the library
+// under the driver where it has them, else the driver's status.
+std::string DriverFailureText();
+// Opening failed because the system refused access to the device (a permission problem).
+bool OpenRefusedAccess();
+// Opening deviceNumber failed because another program holds it.
+bool DeviceInUse(int deviceNumber);
+
 // Lists the D2XX devices, a line each: number, chip type, interface, serial number and
 // description, and whether another program has it open. The number of devices, or -1 when
 // there is no list.
 int ListDevices();
 
-// The wait of every ReadData, in ms; the operation in hand sets it.
-extern std::uint32_t ReadWait;
+// The wait of every ReadData from now on, in ms: each operation sets it as it starts.
+void SetReadWait(std::uint32_t ms);
 
 // Builders: one MPSSE command each. A count n (1 to 8 bits) travels as n - 1.
 void SendDataUp(unsigned int n, int data);
@@ -153,6 +162,10 @@ void ReadQueuedBytes();
 // significant, in DataRead. After a failed or short answer DataRead is 0 and the failure is
 // latched; a failed read also says so on the console.
 void ReadData(int n);
+
+// DataRead of the read just made, when that read is real: false while a failure is latched.
+// Callers take a read's value only through this.
+bool TakeDataRead(std::int32_t& value);
 
 // The last n (1 to 4) bytes of the answer in byInputBuffer, the last received most significant.
 std::uint32_t LittleEndianTail(int n);

@@ -24,8 +24,10 @@ namespace {
 constexpr EraseBlock Variant1Blocks[] = {{0x00000, BankP}, {0x10000, BankP}, {0x20000, BankP}, {0x2000, BankX}};
 constexpr EraseBlock Variant2Blocks[] = {{0x00000, BankP}, {0x20000, BankP}, {0x1000, BankX}};
 constexpr TargetVariant Variants[] = {
-    {0x01F4601D, {false, 0x00000, 0x1FFFF}, {false, 0x20000, 0x20FFF}, {true, 0x2000, 0x2FFF}, Variant1Blocks},
-    {0x01F4001D, {false, 0x00000, 0x0FFFF}, {false, 0x20000, 0x20FFF}, {true, 0x1000, 0x1FFF}, Variant2Blocks},
+    {0x01F4601D, {false, 0x00000, 0x1FFFF}, {false, 0x20000, 0x20FFF}, {true, 0x2000, 0x2FFF}, {true, 0x0000, 0x1FFF},
+     Variant1Blocks},
+    {0x01F4001D, {false, 0x00000, 0x0FFFF}, {false, 0x20000, 0x20FFF}, {true, 0x1000, 0x1FFF}, {true, 0x0000, 0x0FFF},
+     Variant2Blocks},
 };
 
 // A flash command that has not finished after this long of polling has failed.
@@ -51,17 +53,17 @@ std::int32_t Bit(int value, int mask) { return (value & mask) ? 1 : 0; }
 // link that no longer answers, counts as a failed command (ACCERR).
 bool PollFMUSTAT(int mask, std::int32_t& flag) {
   const std::uint64_t start = MonotonicMs();
+  std::int32_t status = 0;
   for (;;) {
     ReadFMUSTAT();
-    if (LinkFailed()) break;
-    flag = Bit(DataRead, mask);
+    if (!TakeDataRead(status)) break;
+    flag = Bit(status, mask);
     if (flag == 1) return true;
     if (MonotonicMs() - start >= FlashTimeoutMs) {
       std::puts(" Flash command timeout");
       break;
     }
   }
-  ErrorFlag = 1;
   ACCERR = 1;
   return false;
 }
@@ -74,9 +76,11 @@ bool LaunchCommand(int command) {
   WriteFMCMD(command);
   WriteFMUSTAT(Launch);
   ReadFMUSTAT();
-  if (LinkFailed()) return false;
-  PVIOL = Bit(DataRead, StatusPVIOL);
-  ACCERR = Bit(DataRead, StatusACCERR);
+  std::int32_t status = 0;
+  if (!TakeDataRead(status)) return false;
+  PVIOL = Bit(status, StatusPVIOL);
+  ACCERR = Bit(status, StatusACCERR);
+  CBEIF = Bit(status, StatusCBEIF);
   if (PVIOL == 1)
     WriteFMUSTAT(StatusPVIOL);
   else if (ACCERR == 1)
@@ -96,7 +100,6 @@ void ProgramWords(int bank, const std::int32_t* addresses, const int* words, int
       WritePFlash(addresses[i], words[i]);
   }
   LaunchCommand(CommandProgram);
-  if (!LinkFailed()) CBEIF = Bit(DataRead, StatusCBEIF);
   FlushOutputBuffer();
 }
 
@@ -104,7 +107,8 @@ void ProgramWords(int bank, const std::int32_t* addresses, const int* words, int
 bool ClearsTo0(void (*write)(int), void (*read)()) {
   write(0);
   read();
-  return !LinkFailed() && DataRead == 0;
+  std::int32_t value = 0;
+  return TakeDataRead(value) && value == 0;
 }
 
 }  // namespace
@@ -114,13 +118,31 @@ const TargetVariant* VariantOf(int target) {
   return &Variants[target - 1];
 }
 
-Outcome BringUp(int deviceNumber) {
-  DeviceCheck();
-  if (dwNumDevs > 0 && static_cast<DWORD>(deviceNumber) >= dwNumDevs)
+Outcome BringUp(int deviceNumber, bool stopAtFailure, std::string& failure) {
+  failure.clear();
+  const auto stops = [&](std::string why) {
+    if (failure.empty()) failure = std::move(why);
+    return stopAtFailure;
+  };
+  const std::string adapter = "adapter " + std::to_string(deviceNumber);
+  if (DeviceCheck() != 0 &&
+      stops(ftStatus == FT_OK ? "no adapter found" : "the adapters cannot be listed: " + DriverFailureText()))
+    return Outcome::LinkLost;
+  if (static_cast<DWORD>(deviceNumber) >= dwNumDevs && dwNumDevs > 0) {
     std::printf(" There is no QZ device number %d\n", deviceNumber);
-  OpenPort(deviceNumber);
-  ConfigPortParams();
-  SyncMPSSE();
+    if (stops(adapter + " does not exist (" + std::to_string(dwNumDevs) + " found)")) return Outcome::LinkLost;
+  }
+  if (OpenPort(deviceNumber) != 0) {
+    const std::string why = DriverFailureText();
+    if (stops(OpenRefusedAccess() ? "no permission to open the adapter: " + why +
+                                        "; a udev rule grants it (README, \"Access rights (udev)\")"
+              : DeviceInUse(deviceNumber) ? adapter + " is in use"
+                                          : adapter + " cannot be opened: " + why))
+      return Outcome::LinkLost;
+  }
+  if (ConfigPortParams() != 0 && stops(adapter + " cannot be configured: " + DriverFailureText()))
+    return Outcome::LinkLost;
+  if (SyncMPSSE() != 0 && stops(adapter + " does not answer as an MPSSE engine")) return Outcome::LinkLost;
   ConfigMPSSEParams();
   ReadIDCode();
   return VariantOf(numeroCible) ? Outcome::Done : Outcome::LinkLost;
@@ -147,11 +169,10 @@ void ReadIDCode() {
   std::puts("\n Wrong aim... ");
 }
 
-void ChooseReadWait(bool verifying) { ReadWait = verifying ? VerifyReadWaitMs : ProgramReadWaitMs; }
+void ChooseReadWait(bool verifying) { SetReadWait(verifying ? VerifyReadWaitMs : ProgramReadWaitMs); }
 
 Outcome Initialisation() {
   std::puts("\n Initialization of the CPU...");
-  ErrorFlag = 0;
   ResetCPU();
   ResetTAP();
   ActivCoreTap();
@@ -163,7 +184,8 @@ Outcome Initialisation() {
   WriteOCR(OcrSetup);
   WriteOMR(RequiredOMR);
   ReadOMR();
-  bool confirmed = !LinkFailed() && DataRead == RequiredOMR;
+  std::int32_t omr = 0;
+  bool confirmed = TakeDataRead(omr) && omr == RequiredOMR;
   // Protection is cleared once per bank; FMPROTB with the P-memory bank selected. Every check
   // runs, so that all of them reach the target even after one failed.
   WriteFMCR(BankP);
@@ -172,9 +194,8 @@ Outcome Initialisation() {
   confirmed &= ClearsTo0(WriteFMPROTB, ReadFMPROTB);
   WriteFMCR(BankX);
   confirmed &= ClearsTo0(WriteFMPROT, ReadFMPROT);
-  const Outcome outcome = Conclude(!confirmed);
-  ErrorFlag = outcome == Outcome::Done ? 0 : 1;
-  std::puts(ErrorFlag == 1 ? " Initialization error" : " Initialization done");
+  const Outcome outcome = Conclude(confirmed ? Outcome::Done : Outcome::Failed);
+  std::puts(outcome == Outcome::Done ? " Initialization done" : " Initialization error");
   return outcome;
 }
 
@@ -188,8 +209,9 @@ void ResetFlashFlags() {
 
 void LoadFlashClock() {
   ReadFMCLKD();
-  if (LinkFailed()) return;
-  DIVLD = Bit(DataRead, ClockLoaded);
+  std::int32_t clock = 0;
+  if (!TakeDataRead(clock)) return;
+  DIVLD = Bit(clock, ClockLoaded);
   if (DIVLD == 0) WriteFMCLKD(ClockDivider);
 }
 
@@ -217,9 +239,7 @@ Outcome FullErase(int target) {
       if (LinkFailed()) break;
     }
   }
-  const Outcome outcome = Conclude(failed);
-  if (outcome != Outcome::Done) ErrorFlag = 1;
-  return outcome;
+  return Conclude(failed ? Outcome::Failed : Outcome::Done);
 }
 
 void WriteProgramFlash(std::int32_t address1, int word1, std::int32_t address2, int word2) {
@@ -241,14 +261,27 @@ bool ReadFlashWord(bool xMemory, std::int32_t address, std::uint16_t& word) {
     ReadXFlash(address);
   else
     ReadPFlash(address);
-  if (LinkFailed()) return false;
-  word = static_cast<std::uint16_t>(DataRead);
+  std::int32_t value = 0;
+  if (!TakeDataRead(value)) return false;
+  word = static_cast<std::uint16_t>(value);
   return true;
 }
 
-Outcome Conclude(bool failed) {
-  if (TakeLinkFailure() != LinkFailure::None) return Outcome::LinkLost;
-  return failed ? Outcome::Failed : Outcome::Done;
+Outcome Conclude(Outcome found) {
+  Outcome outcome = found;
+  switch (TakeLinkFailure()) {
+    case LinkFailure::None:
+      break;
+    case LinkFailure::CommandOverflow:
+      // Our own batch was too long: the adapter is still there.
+      if (outcome == Outcome::Done) outcome = Outcome::Failed;
+      break;
+    default:
+      std::puts(" The adapter was lost");
+      outcome = Outcome::LinkLost;
+  }
+  ErrorFlag = outcome == Outcome::Done ? 0 : 1;
+  return outcome;
 }
 
 void ReleaseTarget() {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 // How an operation ended; the values are the program's exit statuses.
 enum class Outcome : int {
@@ -21,8 +22,7 @@ enum class Outcome : int {
 // Target variant, 1 or 2; 0 until ReadIDCode recognises one.
 extern std::int32_t numeroCible;
 
-// 1: the last initialisation did not confirm the set-up, or a record was refused or not
-// written by the pass in progress.
+// 1 when the last operation did not end Done; set only as the operation concludes.
 extern std::int32_t ErrorFlag;
 
 // State of the flash-module status bits when last sampled, each 0 or 1.
@@ -39,8 +39,8 @@ inline constexpr int BankX = 1;
 inline constexpr int CommandProgram = 0x20;
 inline constexpr int CommandEraseBlock = 0x41;
 
-// A range of flash words, both ends included.
-struct FlashRegion {
+// A range of words of P or X memory, both ends included.
+struct MemoryRegion {
   bool xMemory;
   std::int32_t first;
   std::int32_t last;
@@ -52,12 +52,13 @@ struct EraseBlock {
   int bank;
 };
 
-// What sets one target variant apart.
+// What sets one target variant apart: the one place for its memory facts.
 struct TargetVariant {
   std::uint32_t idcode;
-  FlashRegion programFlash;
-  FlashRegion bootFlash;
-  FlashRegion dataFlash;
+  MemoryRegion programFlash;  // written in pairs of words
+  MemoryRegion bootFlash;
+  MemoryRegion dataFlash;
+  MemoryRegion xRam;  // not flash: the reset leaves it undefined, so it holds no image
   std::span<const EraseBlock> eraseBlocks;  // a full erase, in this order
 };
 
@@ -65,8 +66,9 @@ struct TargetVariant {
 const TargetVariant* VariantOf(int target);
 
 // The adapter bring-up and the identification, as at program start; every step says what it
-// did. Done when a known target answered.
-Outcome BringUp(int deviceNumber);
+// did. Done when a known target answered. failure says in a line why the first step that
+// failed did; with stopAtFailure that step ends the bring-up.
+Outcome BringUp(int deviceNumber, bool stopAtFailure, std::string& failure);
 
 // Lists the adapters the driver sees, a line each. Done when there is at least one.
 Outcome ListAdapters();
@@ -78,13 +80,13 @@ void ReadIDCode();
 void ChooseReadWait(bool verifying);
 
 // Resets the target into debug mode with OMR set and the protection of both banks cleared,
-// and reads every setting back. ErrorFlag is 1 unless the result is Done.
+// and reads every setting back.
 Outcome Initialisation();
 
 // Erases the block that holds address (bank 0 or 1; no latch for any other bank value);
-// the outcome is in the flash flags, and ErrorFlag after a timeout.
+// the outcome is in the flash flags (ACCERR after a timeout).
 void EraseMemory(std::int32_t address, int bank, int command);
-// Erases every block of the variant; ErrorFlag is 1 unless the result is Done.
+// Erases every block of the variant.
 Outcome FullErase(int target);
 
 // Programs words; the outcome is in the flash flags, for the next word to look at.
@@ -103,8 +105,10 @@ bool FlashCommandFailed();
 // Reads one word of P or X memory; false when the read failed.
 bool ReadFlashWord(bool xMemory, std::int32_t address, std::uint16_t& word);
 
-// Ends an operation: the latched link failure, if any, decides; otherwise failed does.
-Outcome Conclude(bool failed);
+// Ends an operation with what it found, unless the link failed meanwhile: a lost adapter is
+// said once and decides; a command batch too long for the buffer fails the operation. Sets
+// ErrorFlag from the result.
+Outcome Conclude(Outcome found);
 
 // At the end of a run: the core leaves debug mode, then the adapter is released.
 void ReleaseTarget();

@@ -17,24 +17,35 @@ constexpr const char* WrongFormat = " Wrong SRecord format or file";
 // Address byte a0 of an S3 record: its memory space.
 constexpr int SpaceP = 0;
 constexpr int SpaceX = 2;
-// Address byte a1 of a P-memory record: below it program flash, at it boot flash.
-constexpr int BootPage = 2;
-// Address byte a2 of the last X-memory records in X RAM on both variants. RAM holds no image:
-// the reset of the initialisation leaves it undefined, so there is nothing to compare.
-constexpr int LastXRamPage = 0x0F;
 
-enum class Region { ProgramFlash, BootFlash, DataFlash, Outside, Rejected };
-
-// What an S3 record's address selects, whatever the target.
-Region SelectRegion() {
-  if (AddressS3[0] == SpaceX) return Region::DataFlash;
-  if (AddressS3[0] != SpaceP) return Region::Rejected;
-  if (AddressS3[1] < BootPage) return Region::ProgramFlash;
-  return AddressS3[1] == BootPage ? Region::BootFlash : Region::Outside;
-}
+enum class Region { ProgramFlash, BootFlash, DataFlash, XRam, Outside, Rejected };
 
 // The word address of the record's first word; a0 chose the space and is not part of it.
 std::int32_t RecordAddress() { return AddressS3[1] * 65536 + AddressS3[2] * 256 + AddressS3[3]; }
+
+bool InAMemorySpace() { return AddressS3[0] == SpaceP || AddressS3[0] == SpaceX; }
+
+// The memory of variant that holds the record's first word.
+Region SelectRegion(const TargetVariant& variant) {
+  if (!InAMemorySpace()) return Region::Rejected;
+  const struct {
+    const MemoryRegion& memory;
+    Region region;
+  } regions[] = {{variant.programFlash, Region::ProgramFlash},
+                 {variant.bootFlash, Region::BootFlash},
+                 {variant.dataFlash, Region::DataFlash},
+                 {variant.xRam, Region::XRam}};
+  const bool xMemory = AddressS3[0] == SpaceX;
+  for (const auto& candidate : regions)
+    if (candidate.memory.xMemory == xMemory && candidate.memory.Holds(RecordAddress())) return candidate.region;
+  return Region::Outside;
+}
+
+// The passes run only once a known variant answered.
+Region SelectRegion() {
+  const TargetVariant* variant = VariantOf(numeroCible);
+  return variant ? SelectRegion(*variant) : Region::Outside;
+}
 
 // The record's whole words; an odd last byte belongs to none.
 int RecordWords() { return (FullByteCountInt - S3FieldBytes) / 2; }
@@ -43,7 +54,6 @@ bool IsEndRecord() { return RecordType[1] == '7'; }
 
 Outcome RefuseRecord() {
   std::puts(WrongFormat);
-  ErrorFlag = 1;
   return Outcome::FileUnusable;
 }
 
@@ -62,7 +72,7 @@ Outcome DispatchCommon(bool& dataRecord) {
     case '3':
       // Nothing is written or compared for a file whose header was not accepted.
       if (HeaderFlag != 1) return RefuseRecord();
-      if (SelectRegion() == Region::Rejected) return RefuseRecord();
+      if (!InAMemorySpace()) return RefuseRecord();
       dataRecord = true;
       return Outcome::Done;
     default:
@@ -74,7 +84,6 @@ Outcome DispatchCommon(bool& dataRecord) {
 // written either, and there is nothing more to say.
 bool SkipWord() {
   if (!FlashCommandFailed()) return false;
-  ErrorFlag = 1;
   if (PVIOL == 1 || ACCERR == 1) std::puts(" Writing error");
   return true;
 }
@@ -109,7 +118,6 @@ using LineWork = Outcome (*)(RecordStatus status);
 // whose work did not go well. Done only for a pass over the whole file.
 Outcome Pass(LineWork work) {
   HeaderFlag = 0;
-  ErrorFlag = 0;
   CheckSum = 0;
   SRecordDataSize = 0;
   MoveSize = 0;
@@ -130,7 +138,6 @@ Outcome Pass(LineWork work) {
         return Outcome::FileUnusable;
       case LineRead::EndOfFile:
         std::puts(" Unexpected end of SRecord file");
-        ErrorFlag = 1;
         return Outcome::FileUnusable;
     }
     const RecordStatus status = SRecordLineDecode();
@@ -166,9 +173,9 @@ void Problem(int line, const std::string& reason) {
   std::puts("\n The file cannot be programmed: the flash was left as it was");
 }
 
-// The region of the variant an S3 record's words go to, or nullptr.
-const FlashRegion* RegionOf(const TargetVariant& variant) {
-  switch (SelectRegion()) {
+// The flash of the variant an S3 record's words go to, or nullptr.
+const MemoryRegion* FlashOf(const TargetVariant& variant) {
+  switch (SelectRegion(variant)) {
     case Region::ProgramFlash:
       return &variant.programFlash;
     case Region::BootFlash:
@@ -178,12 +185,6 @@ const FlashRegion* RegionOf(const TargetVariant& variant) {
     default:
       return nullptr;
   }
-}
-
-bool IsBlank(const char* line) {
-  for (; *line != '\0'; ++line)
-    if (*line != ' ' && *line != '\t' && *line != '\r' && *line != '\n') return false;
-  return true;
 }
 
 // What is wrong with the decoded line for the programming pass, or an empty text.
@@ -203,8 +204,8 @@ std::string LineProblem(RecordStatus status, const TargetVariant& variant, bool 
   if (!headerSeen) return "a record before the S0 header";
   if (RecordType[1] == '7') return "";
   if (SRecordDataSize % 2 != 0) return "odd number of data bytes";
-  if (SelectRegion() == Region::Rejected) return "address byte 0 is neither 00 (P) nor 02 (X)";
-  const FlashRegion* region = RegionOf(variant);
+  if (!InAMemorySpace()) return "address byte 0 is neither 00 (P) nor 02 (X)";
+  const MemoryRegion* region = FlashOf(variant);
   const std::int32_t first = RecordAddress();
   for (std::int32_t address = first; address < first + RecordWords(); ++address) {
     if (region == nullptr || !region->Holds(address)) {
@@ -215,12 +216,6 @@ std::string LineProblem(RecordStatus status, const TargetVariant& variant, bool 
     }
   }
   return "";
-}
-
-// A link failure outweighs what the pass found: nothing after it is known.
-Outcome WithLink(Outcome found) {
-  const Outcome link = Conclude(false);
-  return link == Outcome::Done ? found : link;
 }
 
 }  // namespace
@@ -244,10 +239,11 @@ Outcome CheckFileForProgramming(const TargetVariant& variant) {
         Problem(line, headerSeen ? "no S7 end record" : "no S0 header");
         return Outcome::FileUnusable;
     }
-    // The pass stops at the end record: anything after it would never be programmed.
+    // The pass stops at the end record and reads no further, so a trailer (blank lines, a DOS
+    // end-of-file byte) changes nothing; a data record there was meant to be programmed.
     if (ended) {
-      if (IsBlank(LineCarac)) continue;
-      Problem(line, "text after the S7 end record");
+      if (LineCarac[0] != 'S' || LineCarac[1] != '3') continue;
+      Problem(line, "a data record after the S7 end record");
       return Outcome::FileUnusable;
     }
     const std::string problem = LineProblem(SRecordLineDecode(), variant, headerSeen);
@@ -265,12 +261,17 @@ Outcome WriteSRecordData() {
   const Outcome dispatched = DispatchCommon(dataRecord);
   if (!dataRecord) return dispatched;
   const Region region = SelectRegion();
-  if (region == Region::Outside) return Outcome::Done;
+  // The check before programming refuses what lies outside the flash.
+  if (region == Region::Outside || region == Region::XRam) return Outcome::Done;
   const std::int32_t address = RecordAddress();
   const int words = RecordWords();
+  bool skipped = false;
   if (region == Region::ProgramFlash) {
     for (int k = 0; k < words; k += 2) {
-      if (SkipWord()) continue;
+      if (SkipWord()) {
+        skipped = true;
+        continue;
+      }
       // An odd last word goes alone: pairing it would program the word after the record.
       if (k + 1 < words)
         WriteProgramFlash(address + k, SRecordData[k], address + k + 1, SRecordData[k + 1]);
@@ -279,14 +280,17 @@ Outcome WriteSRecordData() {
     }
   } else {
     for (int k = 0; k < words; ++k) {
-      if (SkipWord()) continue;
+      if (SkipWord()) {
+        skipped = true;
+        continue;
+      }
       if (region == Region::BootFlash)
         WriteBootFlash(address + k, SRecordData[k]);
       else
         WriteDataFlash(address + k, SRecordData[k]);
     }
   }
-  return ErrorFlag == 1 ? Outcome::Failed : Outcome::Done;
+  return skipped ? Outcome::Failed : Outcome::Done;
 }
 
 // The memory checksum covers the same bytes as the record's own: byte count, address, data.
@@ -303,7 +307,7 @@ Outcome ReadSRecordData() {
   std::uint16_t differingWord = 0;
   if (region == Region::Outside) {
     CheckSumMemory = sum;
-  } else if (xMemory && AddressS3[2] <= LastXRamPage) {
+  } else if (region == Region::XRam) {
     CheckSumMemory = CheckSum;
   } else {
     for (int k = 0; k < RecordWords(); ++k) {
@@ -340,9 +344,7 @@ Outcome WriteMemory() {
   const bool idle = WaitForFlashIdle();
   if (outcome == Outcome::Done && idle && (PVIOL == 1 || ACCERR == 1)) std::puts(" Writing error");
   if (outcome == Outcome::Done && (!idle || PVIOL == 1 || ACCERR == 1)) outcome = Outcome::Failed;
-  outcome = WithLink(outcome);
-  ErrorFlag = outcome == Outcome::Done ? 0 : 1;
-  return outcome;
+  return Conclude(outcome);
 }
 
-Outcome VerifyMemory() { return WithLink(Pass(VerifyLine)); }
+Outcome VerifyMemory() { return Conclude(Pass(VerifyLine)); }

@@ -1,8 +1,12 @@
 #include "QZFlash.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <optional>
 #include <string_view>
 
@@ -67,12 +71,6 @@ std::int32_t ReadAnswer(std::int32_t low, std::int32_t high) {
   }
 }
 
-// Reads are awaited less while verifying: its batches are short.
-void FollowOperation() {
-  ChooseReadWait(numeroOpe == Verifying ||
-                 ((numeroOpe == CompleteProgramming || numeroOpe == FullErasing) && numeroFin == VerifyProgrammed));
-}
-
 [[noreturn]] void EndWith(Outcome outcome) {
   RunOutcome = outcome;
   ExitProgram();
@@ -125,6 +123,7 @@ void Verify() {
 // Nothing is erased for a file that could not be programmed whole.
 void Program() {
   if (CheckFileForProgramming(*VariantOf(numeroCible)) != Outcome::Done) EndWith(Outcome::FileUnusable);
+  ChooseReadWait(false);
   InitialiseOrExit();
   EraseOrExit();
   const Outcome outcome = WriteMemory();
@@ -142,12 +141,24 @@ void Program() {
       std::puts(" 2 - Verify the programmed flash");
       std::puts(" 3 - Quit");
       numeroFin = ReadAnswer(DoItAgain, Quit);
-      FollowOperation();
       std::printf("\n You asked for number : %d\n", numeroFin);
-      if (numeroFin == VerifyProgrammed) Verify();
+      if (numeroFin == VerifyProgrammed) {
+        ChooseReadWait(true);
+        Verify();
+      }
       if (numeroFin == Quit) ExitProgram();
     } while (numeroFin == VerifyProgrammed);
   }
+}
+
+// The system's reason why file cannot be read.
+std::string WhyUnreadable(const std::string& file) {
+  std::error_code error;
+  if (std::filesystem::is_directory(file, error)) return std::make_error_code(std::errc::is_a_directory).message();
+  std::FILE* stream = std::fopen(file.c_str(), "rb");
+  if (stream == nullptr) return std::strerror(errno);
+  std::fclose(stream);
+  return "cannot be read";
 }
 
 // The command line as the run reads it, or what is wrong with it.
@@ -187,34 +198,42 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, CommandLi
   else return "unknown command '" + name + "'";
   if (needsFile && words.size() < 2) return name + " needs a file";
   if (words.size() > (needsFile ? 2u : 1u)) return "too many arguments after '" + name + "'";
+  if (needsFile && words[1].empty()) return name + ": the file name is empty";
   if (needsFile) line.file = words[1];
   return std::nullopt;
 }
 
-void Start(int device) {
+// The operator judges the bring-up from its messages and an unknown target refuses every
+// operation; a command stops at the first step that fails and says why on standard error.
+void Start(int device, bool command) {
   RaiseTimerResolution();
   std::puts("*********************************************");
   std::printf("        Welcome to %s\n", Version);
   std::puts("*********************************************");
   adapterBroughtUp = true;
-  // The operator judges the bring-up from its messages; an unknown target refuses every operation.
-  BringUp(device);
+  std::string failure;
+  if (BringUp(device, command, failure) == Outcome::Done || !command || failure.empty()) return;
+  std::fflush(stdout);
+  std::fprintf(stderr, "qzflash: %s\n", failure.c_str());
+  // The step that failed left no port open.
+  adapterBroughtUp = false;
+  EndWith(Outcome::LinkLost);
 }
 
 [[noreturn]] void Dialogue(int device) {
-  Start(device);
+  Start(device, false);
   std::puts(Separator);
   std::puts("\n Choose the operation you would like to do...");
   std::puts(" 1 - Complete programming of the flash");
   std::puts(" 2 - Full erasing of the flash");
   std::puts(" 3 - Verifying the flash");
   numeroOpe = ReadAnswer(CompleteProgramming, Verifying);
-  FollowOperation();
   std::printf("\n You asked for number : %d\n", numeroOpe);
   if (numeroOpe != FullErasing) ChooseFile();
 
   if (numeroOpe == CompleteProgramming) ProgramUntilQuit();
   RefuseUnknownTarget();
+  ChooseReadWait(numeroOpe == Verifying);
   InitialiseOrExit();
   if (numeroOpe == FullErasing)
     EraseOrExit();
@@ -232,20 +251,22 @@ void Start(int device) {
     // A file that cannot even be opened is refused before the adapter is touched.
     if (!CountSRecordline()) {
       std::puts("\n Impossible to open the file");
+      std::fflush(stdout);
+      std::fprintf(stderr, "qzflash: %s: %s\n", line.file.c_str(), WhyUnreadable(line.file).c_str());
       EndWith(Outcome::FileUnusable);
     }
   }
   numeroOpe = line.command == Command::Erase ? FullErasing : line.command == Command::Program ? CompleteProgramming : Verifying;
-  FollowOperation();
-  Start(line.device);
+  Start(line.device, true);
   RefuseUnknownTarget();
   if (line.command == Command::Program) {
     Program();
     if (RunOutcome != Outcome::Done) ExitProgram();
     numeroFin = VerifyProgrammed;
-    FollowOperation();
+    ChooseReadWait(true);
     Verify();
   } else {
+    ChooseReadWait(numeroOpe == Verifying);
     InitialiseOrExit();
     if (line.command == Command::Erase)
       EraseOrExit();

@@ -249,9 +249,9 @@ TEST_F(PassesTest, FilesThatCannotBeProgrammedLeaveTheFlashAlone) {
       {"a record in X RAM", WithLine(soundText, 5, Line('3', S3Bytes({SpaceX, 0x0FF0, {0x1234}}), false, "")), 0,
        Success, " Line 5: X:0x00FF0 is not in the flash of this target\n"},
       {"words beyond boot flash", Write(beyond), -1, "", " Line 4: P:0x21000 is not in the flash of this target\n"},
-      // The passes stop at the end record: what follows is never programmed, nor verified.
+      // The passes stop at the end record: data after it is never programmed, nor verified.
       {"a record after the end record", soundText + "S30900001000AB12CD3428\n", 0, Steps(0) + Success,
-       " Line 6: text after the S7 end record\n"},
+       " Line 6: a data record after the S7 end record\n"},
   };
   UseImage(soundText);
   Sim(1, Program);
@@ -264,6 +264,13 @@ TEST_F(PassesTest, FilesThatCannotBeProgrammedLeaveTheFlashAlone) {
     }
     EXPECT_TRUE(Sim(1, Program, {}, 2).out.ends_with("\n Choosen File : image.s19\n" + c.check + refused +
                                                       console::Goodbye));
+    EXPECT_EQ(Flash(), programmed);
+  }
+  // What tools leave after the end record is no data: such files program whole.
+  for (const char* trailer : {"\x1A", "\n\n", "; end of image\n", "S5030001FB\n"}) {
+    SCOPED_TRACE(testing::PrintToString(trailer));
+    UseImage(soundText + trailer);
+    Sim(1, Program);
     EXPECT_EQ(Flash(), programmed);
   }
   // A folder cannot be opened.
@@ -301,7 +308,7 @@ TEST_F(PassesTest, FailedReadsNeverPassForMatches) {
   UseImage(Write(std::vector<Record>{{SpaceP, 0x0300, Words(9, 0x4321)}}));
   const int programming = WritesOf(Program);
   const RunResult verifying = Sim(1, ProgramThenVerify, {"--unplug-after", std::to_string(programming + 3)}, 3);
-  EXPECT_EQ(MenuVerification(verifying.out), " The Data Reading Failed\n" + ErrorDetected);
+  EXPECT_EQ(MenuVerification(verifying.out), " The Data Reading Failed\n The adapter was lost\n" + ErrorDetected);
 }
 
 TEST_F(PassesTest, UnpluggingDuringProgrammingEndsTheRunInOrder) {

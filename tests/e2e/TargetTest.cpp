@@ -43,7 +43,8 @@ TEST_F(TargetTest, FullEraseOfEitherVariantUnderEveryFault) {
       Banner + AdapterReady + OperationMenu + Asked(2) + Separator + "\n Initialization of the CPU...\n";
   std::string timeouts = EraseRun;
   for (int i = 0; i < 4; ++i) timeouts += " Flash command timeout\n";
-  const std::string readFailed = initialising + " The Data Reading Failed\n Initialization error\n" + Goodbye;
+  const std::string lost = " The adapter was lost\n";
+  const std::string readFailed = initialising + " The Data Reading Failed\n" + lost + " Initialization error\n" + Goodbye;
   const std::string bootRows = StateOf({{{SpaceP, 0x20000}, 0}, {{SpaceP, 0x20FFF}, 0}});
   const std::string kept = "as programmed";
   struct Case {
@@ -64,8 +65,8 @@ TEST_F(TargetTest, FullEraseOfEitherVariantUnderEveryFault) {
       {"TDO stuck at 1", 1, {"--no-target", "1"}, refused, kept, 3},
       {"protection that stays", 2, {"--stuck-protection"}, initialising + " Initialization error\n" + Goodbye, kept, 1},
       // A write that did not go out is not read back: the initialisation fails without a read.
-      {"unplugged after write 4", 1, {"--unplug-after", "4"}, initialising + " Initialization error\n" + Goodbye, kept,
-       3},
+      {"unplugged after write 4", 1, {"--unplug-after", "4"}, initialising + lost + " Initialization error\n" + Goodbye,
+       kept, 3},
       {"unplugged after write 7", 1, {"--unplug-after", "7"}, readFailed, kept, 3},
       {"unplugged after write 10", 1, {"--unplug-after", "10"}, readFailed, kept, 3},
       // The first erase never completes, so every block after it times out as well.
@@ -75,7 +76,7 @@ TEST_F(TargetTest, FullEraseOfEitherVariantUnderEveryFault) {
       {"ACCERR erasing boot flash", 1, {"--erase-accerr", "3"}, EraseRun + " Erasing error\n" + Goodbye, bootRows, 1},
       // The first block is erased; the link fails during the second.
       {"unplugged during the erase", 1, {"--unplug-after", "25"},
-       EraseRun + " The Data Reading Failed\n Erasing error\n" + Goodbye,
+       EraseRun + " The Data Reading Failed\n" + lost + " Erasing error\n" + Goodbye,
        ProgrammedState(1).substr(ProgrammedState(1).find("P 1FFF8")), 3},
   };
   for (const Case& c : cases) {

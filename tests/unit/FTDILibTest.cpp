@@ -62,7 +62,7 @@ TEST_F(FTDILibTest, AnswersAreAwaitedWholeAndReadFromTheirTail) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ResetHost();
-    ReadWait = 4;
+    SetReadWait(4);
     for (int i = 0; i < c.reads; ++i) GetDataUp(8);
     fake::ReplyInPieces(c.pieces);
     FlushOutputBuffer();

@@ -128,7 +128,7 @@ TEST_F(FlashDriverTest, ALinkFailureFailsOneOperation) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(Initialisation(), Outcome::LinkLost);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              std::string("\n Initialization of the CPU...\n") + c.shown + " Initialization error\n");
+              std::string("\n Initialization of the CPU...\n") + c.shown + " The adapter was lost\n Initialization error\n");
     EXPECT_LE(fake::Writes().size(), 7u) << "nothing is sent after the failure";
     fake::adapter.statuses.clear();
     fake::adapter.replies.clear();
@@ -146,7 +146,6 @@ TEST_F(FlashDriverTest, AFlashCommandThatNeverCompletesFailsAfterFiveSeconds) {
   testing::internal::CaptureStdout();
   EraseMemory(0, 0, 0x41);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), " Flash command timeout\n");
-  EXPECT_EQ(ErrorFlag, 1);
   EXPECT_EQ(ACCERR, 1);
   EXPECT_GE(fake::adapter.clockMs - start, 5000u);
   EXPECT_LT(fake::adapter.clockMs - start, 5200u);

@@ -21,7 +21,7 @@ void ResetHost() {
   DataRead = 0;
   ftStatus = FT_OK;
   TakeLinkFailure();
-  ReadWait = ProgramReadWaitMs;
+  SetReadWait(ProgramReadWaitMs);
   FT_Open(0, &ftHandle);
   fake::adapter.calls.clear();
   numeroCible = 0;
