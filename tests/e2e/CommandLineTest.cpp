@@ -37,6 +37,7 @@ TEST_F(CommandLineTest, CommandsEndWithTheStatusOfTheirOutcome) {
       {{"--", "erase"}, 0, console::Erased},
       {{"--erase-pviol", "1", "--", "erase"}, 1, " Erasing error\n"},
       {{"--devices", "3", "--target-device", "2", "--", "--device", "2", "erase"}, 0, console::Erased},
+      {{"--devices", "3", "--target-device", "2", "--", "erase", "--device=02"}, 0, console::Erased},
       // The bring-up stops at the step that failed, and says why.
       {{"--devices", "3", "--target-device", "2", "--", "erase"}, 3, " Opening failed with error 3\n",
        "qzflash: adapter 0 is in use\n"},
@@ -79,7 +80,8 @@ TEST_F(CommandLineTest, BadCommandLinesTouchNothing) {
   const std::vector<std::string> bad[] = {
       {"frob"},         {"--frob"},         {"--device"},   {"--device", "x"}, {"--device", "-1", "erase"},
       {"program"},      {"verify"},         {"erase", "x"}, {"program", "a", "b"}, {"devices", "x"},
-      {"verify", ""},   {"program", ""},
+      {"verify", ""},   {"program", ""},       {"--device=", "erase"}, {"--device", "1x", "erase"},
+      {"--device", "4294967297", "erase"},
   };
   for (const std::vector<std::string>& args : bad) {
     SCOPED_TRACE(testing::PrintToString(args));

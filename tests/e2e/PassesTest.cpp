@@ -219,6 +219,9 @@ TEST_F(PassesTest, FilesThatCannotBeProgrammedLeaveTheFlashAlone) {
   oddBytes.pop_back();
   oddBytes.back() = 0x00;
   const unsigned checksum = Checksum(sound[1]);
+  // Unmapped memory reads 0: zeros outside the flash must not pass for held, whatever is read.
+  const Record zeros{SpaceP, 0x21000, {0x0000, 0x0000}};
+  const unsigned zerosAddressSum = 9 + 0x02 + 0x10;  // byte count and address bytes
   const std::string refused = "\n The file cannot be programmed: the flash was left as it was\n";
   struct Case {
     const char* name;
@@ -249,6 +252,9 @@ TEST_F(PassesTest, FilesThatCannotBeProgrammedLeaveTheFlashAlone) {
       {"a record in X RAM", WithLine(soundText, 5, Line('3', S3Bytes({SpaceX, 0x0FF0, {0x1234}}), false, "")), 0,
        Success, " Line 5: X:0x00FF0 is not in the flash of this target\n"},
       {"words beyond boot flash", Write(beyond), -1, "", " Line 4: P:0x21000 is not in the flash of this target\n"},
+      {"zeros beyond boot flash", Write(std::vector<Record>{zeros}), 1,
+       MismatchLine(Checksum(zeros), zerosAddressSum) + ErrorDetected,
+       " Line 2: P:0x21000 is not in the flash of this target\n"},
       // The passes stop at the end record: data after it is never programmed, nor verified.
       {"a record after the end record", soundText + "S30900001000AB12CD3428\n", 0, Steps(0) + Success,
        " Line 6: a data record after the S7 end record\n"},

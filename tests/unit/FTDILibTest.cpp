@@ -106,18 +106,18 @@ TEST_F(FTDILibTest, FailuresAreLatchedUntilTaken) {
     fake::Reply(c.answer);
     FlushOutputBuffer();
     const std::uint64_t before = fake::adapter.clockMs;
-    testing::internal::CaptureStdout();
+    CaptureStdout();
     ReadData(c.width);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.shown);
+    EXPECT_EQ(TakeStdout(), c.shown);
     EXPECT_EQ(DataRead, 0);
     EXPECT_LT(fake::adapter.clockMs - before, ReadTimeoutMs + 100);
     // Latched: nothing is sent or read, silently.
     const std::size_t calls = fake::adapter.calls.size();
     GetDataUp(8);
     FlushOutputBuffer();
-    testing::internal::CaptureStdout();
+    CaptureStdout();
     ReadData(1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(TakeStdout(), "");
     EXPECT_EQ(fake::adapter.calls.size(), calls);
     EXPECT_EQ(TakeLinkFailure(), c.failure);
     EXPECT_EQ(TakeLinkFailure(), LinkFailure::None);
@@ -130,9 +130,9 @@ TEST_F(FTDILibTest, FailuresAreLatchedUntilTaken) {
   GetDataUp(8);
   fake::Reply(Hex("12"));
   FlushOutputBuffer();
-  testing::internal::CaptureStdout();
+  CaptureStdout();
   ReadData(2);
-  testing::internal::GetCapturedStdout();
+  TakeStdout();
   TakeLinkFailure();
   fake::Preload(Hex("34"));
   GetDataUp(8);
@@ -150,9 +150,9 @@ TEST_F(FTDILibTest, TheEchoMustHoldFAThenAA) {
   for (const auto& [answer, result] : cases) {
     ResetHost();
     fake::Reply(Hex(answer));
-    testing::internal::CaptureStdout();
+    CaptureStdout();
     EXPECT_EQ(SyncMPSSE(), result) << answer;
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), result == 0 ? "" : " Error in synchronizing the port\n");
+    EXPECT_EQ(TakeStdout(), result == 0 ? "" : " Error in synchronizing the port\n");
     EXPECT_EQ(fake::adapter.calls.back().name, result == 0 ? "FT_Read" : "FT_Close") << answer;
     TakeLinkFailure();
   }

@@ -99,9 +99,9 @@ TEST_F(FlashDriverTest, InitialisationConfirmsEverySetting) {
     Answers({None, None, None, None, None, None, readBacks[0]});
     for (int check = 1; check <= 3; ++check) Answers({None, None, readBacks[check]});
     const bool good = &readBacks == &cases[0];
-    testing::internal::CaptureStdout();
+    CaptureStdout();
     EXPECT_EQ(Initialisation(), good ? Outcome::Done : Outcome::Failed);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(TakeStdout(),
               std::string("\n Initialization of the CPU...\n") + (good ? " Initialization done\n" : " Initialization error\n"));
     EXPECT_EQ(ErrorFlag, good ? 0 : 1);
     EXPECT_EQ(fake::Writes().size(), 16u);
@@ -125,27 +125,39 @@ TEST_F(FlashDriverTest, ALinkFailureFailsOneOperation) {
     SCOPED_TRACE(c.name);
     ResetHost();
     c.fault();
-    testing::internal::CaptureStdout();
+    CaptureStdout();
     EXPECT_EQ(Initialisation(), Outcome::LinkLost);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(TakeStdout(),
               std::string("\n Initialization of the CPU...\n") + c.shown + " The adapter was lost\n Initialization error\n");
     EXPECT_LE(fake::Writes().size(), 7u) << "nothing is sent after the failure";
     fake::adapter.statuses.clear();
     fake::adapter.replies.clear();
     fake::Preload(fake::Bytes(dwNumRepliesOwed, 0x00));  // what the failed read still owed
     Answers({None, None, None, None, None, None, OMR2});
-    testing::internal::CaptureStdout();
+    CaptureStdout();
     EXPECT_EQ(Initialisation(), Outcome::Done);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n Initialization of the CPU...\n Initialization done\n");
+    EXPECT_EQ(TakeStdout(), "\n Initialization of the CPU...\n Initialization done\n");
   }
+}
+
+// Too long a batch is the program's fault, not the adapter's: nothing of it leaves, and the
+// operation fails.
+TEST_F(FlashDriverTest, ACommandBufferOverflowFailsTheOperation) {
+  CaptureStdout();
+  for (DWORD i = 0; i <= OutputBufferSize / 2; ++i) SendFreeClocks(8);
+  FlushOutputBuffer();
+  EXPECT_EQ(Conclude(Outcome::Done), Outcome::Failed);
+  EXPECT_EQ(TakeStdout(), " Command buffer overflow\n");
+  EXPECT_TRUE(fake::Writes().empty());
+  EXPECT_EQ(ErrorFlag, 1);
 }
 
 TEST_F(FlashDriverTest, AFlashCommandThatNeverCompletesFailsAfterFiveSeconds) {
   for (int i = 0; i < 2000; ++i) fake::ReplyTail(Hex("80 00"));  // always busy
   const std::uint64_t start = fake::adapter.clockMs;
-  testing::internal::CaptureStdout();
+  CaptureStdout();
   EraseMemory(0, 0, 0x41);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), " Flash command timeout\n");
+  EXPECT_EQ(TakeStdout(), " Flash command timeout\n");
   EXPECT_EQ(ACCERR, 1);
   EXPECT_GE(fake::adapter.clockMs - start, 5000u);
   EXPECT_LT(fake::adapter.clockMs - start, 5200u);

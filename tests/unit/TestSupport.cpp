@@ -1,7 +1,14 @@
 #include "TestSupport.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "FTDILib.h"
 #include "FlashLib.h"
@@ -44,4 +51,32 @@ std::vector<std::uint16_t> InjectedWords(const fake::Bytes& b) {
     i += 26;
   }
   return words;
+}
+
+namespace {
+std::FILE* captured = nullptr;
+int savedStdout = -1;
+}  // namespace
+
+void CaptureStdout() {
+  std::fflush(stdout);
+  captured = std::tmpfile();
+  savedStdout = dup(fileno(stdout));
+  dup2(fileno(captured), fileno(stdout));
+}
+
+std::string TakeStdout() {
+  std::fflush(stdout);
+  dup2(savedStdout, fileno(stdout));
+  close(savedStdout);
+  std::string text;
+  std::rewind(captured);
+  for (int c; (c = std::fgetc(captured)) != EOF;) {
+#ifdef _WIN32
+    if (c == '\r') continue;  // the console's text mode wrote every newline as CR LF
+#endif
+    text.push_back(static_cast<char>(c));
+  }
+  std::fclose(captured);
+  return text;
 }

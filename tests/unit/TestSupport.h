@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -22,3 +23,7 @@ fake::Bytes Built();
 // selects OPDBR (0x04 or 0x44) is followed by a 16-bit data scan
 // 4B 02 81, 3B 07 lo, 3B 06 hi, 6B 00 xx, 4B 01 01 whose last bit rides on the exit clock.
 std::vector<std::uint16_t> InjectedWords(const fake::Bytes& bytes);
+
+// What the layers print for the user, from CaptureStdout to TakeStdout.
+void CaptureStdout();
+std::string TakeStdout();
