@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <sstream>
 
 #include "Console.h"
 #include "Image.h"
@@ -36,6 +37,22 @@ class TargetTest : public ::testing::Test {
 };
 
 TEST_F(TargetTest, FullEraseOfEitherVariantUnderEveryFault) {
+  // Unplug points from a clean erase: the writes before the reset pulse that starts the
+  // initialisation, and before each of its reads after it.
+  Sim(1, {"--trace", "clean.txt"}, "2\n\n");
+  int writes = 0, beforeReset = -1;
+  std::vector<int> beforeReads;
+  std::istringstream trace(folder.Read("clean.txt"));
+  for (std::string line; std::getline(trace, line);) {
+    if (line.starts_with("write ")) ++writes;
+    if (line == "sleep 1000" && beforeReset < 0) beforeReset = writes;
+    if (line.starts_with("read ") && beforeReset >= 0) beforeReads.push_back(writes);
+  }
+  ASSERT_GT(beforeReads.size(), 8u);
+  const auto unplugAfter = [](int writes) { return std::vector<std::string>{"--unplug-after", std::to_string(writes)}; };
+  // Five reads confirm the initialisation; the erase reads the clock divider, polls the buffer,
+  // then reads the status of its launch.
+  const int firstLaunch = beforeReads[7];
   const std::string erased = EraseRun + Erased + Goodbye;
   const std::string refused =
       Banner + AdapterReady + "\n Wrong aim... \n" + OperationMenu + Asked(2) + "\n Wrong aim !\n" + Goodbye;
@@ -65,17 +82,17 @@ TEST_F(TargetTest, FullEraseOfEitherVariantUnderEveryFault) {
       {"TDO stuck at 1", 1, {"--no-target", "1"}, refused, kept, 3},
       {"protection that stays", 2, {"--stuck-protection"}, initialising + " Initialization error\n" + Goodbye, kept, 1},
       // A write that did not go out is not read back: the initialisation fails without a read.
-      {"unplugged after write 4", 1, {"--unplug-after", "4"}, initialising + lost + " Initialization error\n" + Goodbye,
-       kept, 3},
-      {"unplugged after write 7", 1, {"--unplug-after", "7"}, readFailed, kept, 3},
-      {"unplugged after write 10", 1, {"--unplug-after", "10"}, readFailed, kept, 3},
+      {"unplugged within the reset pulse", 1, unplugAfter(beforeReset + 1),
+       initialising + lost + " Initialization error\n" + Goodbye, kept, 3},
+      {"unplugged before the first answer", 1, unplugAfter(beforeReads[0]), readFailed, kept, 3},
+      {"unplugged before the second answer", 1, unplugAfter(beforeReads[1]), readFailed, kept, 3},
       // The first erase never completes, so every block after it times out as well.
       {"an erase that never completes", 1, {"--hang-after", "0"}, timeouts + " Erasing error\n" + Goodbye, kept, 1},
       // Variant 1 erases P:0x00000, P:0x10000, P:0x20000 (boot flash), X:0x2000 in this order.
       {"PVIOL erasing boot flash", 1, {"--erase-pviol", "3"}, EraseRun + " Erasing error\n" + Goodbye, bootRows, 1},
       {"ACCERR erasing boot flash", 1, {"--erase-accerr", "3"}, EraseRun + " Erasing error\n" + Goodbye, bootRows, 1},
       // The first block is erased; the link fails during the second.
-      {"unplugged during the erase", 1, {"--unplug-after", "25"},
+      {"unplugged during the erase", 1, unplugAfter(firstLaunch + 1),
        EraseRun + " The Data Reading Failed\n" + lost + " Erasing error\n" + Goodbye,
        ProgrammedState(1).substr(ProgrammedState(1).find("P 1FFF8")), 3},
   };
