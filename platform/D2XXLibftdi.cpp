@@ -242,18 +242,25 @@ FT_STATUS FT_ResetDevice(FT_HANDLE handle) {
   return Check(ftdi_tcioflush(port->ftdi.get()), port->ftdi.get());
 }
 
-// libftdi has no queue query: move what the chip has sent into the port's buffer and report that.
+// libftdi1 has no queue query: move what the chip has sent into the port's buffer and report
+// that. At most one IN transfer: asked for one byte, ftdi_read_data returns as soon as a transfer
+// brings data and keeps the rest in its read buffer, which is then taken without a transfer.
+// Asked for more, it would read on until a transfer came back empty, a latency-timer period
+// after the answer was complete.
 FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
   Port* port = Find(handle);
   if (port == nullptr) return FT_INVALID_HANDLE;
   if (rxBytes == nullptr) return FT_INVALID_PARAMETER;
-  std::size_t room = ReceiveCapacity - port->receivedCount;
-  if (room > 0) {
-    int got = ftdi_read_data(port->ftdi.get(), port->received.data() + port->receivedCount,
-                             static_cast<int>(room));
-    if (got < 0) return Fail(FT_IO_ERROR, port->ftdi.get());
-    port->receivedCount += static_cast<std::size_t>(got);
-  }
+  ftdi_context* ftdi = port->ftdi.get();
+  const auto take = [&](std::size_t count) {
+    const int got = ftdi_read_data(ftdi, port->received.data() + port->receivedCount, static_cast<int>(count));
+    if (got > 0) port->receivedCount += static_cast<std::size_t>(got);
+    return got >= 0;
+  };
+  if (ftdi->readbuffer_remaining == 0 && port->receivedCount < ReceiveCapacity && !take(1))
+    return Fail(FT_IO_ERROR, ftdi);
+  const std::size_t held = std::min<std::size_t>(ftdi->readbuffer_remaining, ReceiveCapacity - port->receivedCount);
+  if (held > 0 && !take(held)) return Fail(FT_IO_ERROR, ftdi);
   *rxBytes = static_cast<DWORD>(port->receivedCount);
   return FT_OK;
 }
