@@ -8,7 +8,7 @@ namespace {
 void ReadRegister(int select, int bytes) {
   GetDataWithWrite(1, eonce::Read | select);
   GetDataNoWrite(bytes);
-  FlushOutputBuffer();
+  FlushForRead();
   // The register's bits are the last bytes of the answer; the command scan's come before.
   ReadData(bytes);
 }

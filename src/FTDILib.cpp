@@ -25,6 +25,7 @@ DWORD dwNumRepliesOwed = 0;
 namespace {
 
 std::uint32_t readWait = ProgramReadWaitMs;
+ReadMode readMode = ReadMode::FixedWait;
 
 LinkFailure latchedFailure = LinkFailure::None;
 
@@ -128,6 +129,11 @@ void FlushOutputBuffer() {
   ClearOutputBuffer();
 }
 
+void FlushForRead() {
+  if (readMode == ReadMode::SendImmediate) Append({mpsse::SendImmediate}, 0);
+  FlushOutputBuffer();
+}
+
 void ReadQueuedBytes() {
   dwNumBytesRead = 0;
   if (LinkFailed()) return;
@@ -174,7 +180,7 @@ void ReadQueuedBytes() {
 void ReadData(int n) {
   DataRead = 0;
   if (LinkFailed()) return;
-  SleepMs(readWait);
+  if (readMode == ReadMode::FixedWait) SleepMs(readWait);
   ReadQueuedBytes();
   if (LinkFailed()) {
     std::puts(" The Data Reading Failed");
@@ -194,6 +200,8 @@ bool TakeDataRead(std::int32_t& value) {
 }
 
 void SetReadWait(std::uint32_t ms) { readWait = ms; }
+
+void SetReadMode(ReadMode mode) { readMode = mode; }
 
 std::uint32_t LittleEndianTail(int n) {
   std::uint32_t value = 0;

@@ -58,6 +58,7 @@ inline constexpr std::uint8_t DivideBy5Off = 0x8A;
 inline constexpr std::uint8_t ThreePhaseOff = 0x8D;
 inline constexpr std::uint8_t ClockBitsNoData = 0x8E;
 inline constexpr std::uint8_t AdaptiveClockOff = 0x97;
+inline constexpr std::uint8_t SendImmediate = 0x87;
 // Not an MPSSE command: the engine answers it with BadCommandEcho followed by the opcode.
 inline constexpr std::uint8_t Invalid = 0xAA;
 inline constexpr std::uint8_t BadCommandEcho = 0xFA;
@@ -126,6 +127,13 @@ int ListDevices();
 // The wait of every ReadData from now on, in ms: each operation sets it as it starts.
 void SetReadWait(std::uint32_t ms);
 
+// How a read learns that its answer is in. FixedWait: ReadData first waits the read wait, long
+// enough for any batch to have been clocked out. SendImmediate: the batch a read follows ends by
+// asking the chip to pass its answer on at once (0x87), and ReadData takes the counted answer as
+// soon as it is complete. The JTAG bits clocked are the same.
+enum class ReadMode { FixedWait, SendImmediate };
+void SetReadMode(ReadMode mode);
+
 // Builders: one MPSSE command each. A count n (1 to 8 bits) travels as n - 1.
 void SendDataUp(unsigned int n, int data);
 void SendDataDown(unsigned int n, int data);
@@ -152,6 +160,8 @@ void ClearOutputBuffer();
 // Sends everything built since the last send in one FT_Write and empties the buffer.
 // Nothing is sent when nothing was built.
 void FlushOutputBuffer();
+// The same for a batch whose answer is read next: with ReadMode::SendImmediate it ends in 0x87.
+void FlushForRead();
 
 // Reads the adapter's whole answer to what was sent since the last read into byInputBuffer
 // (its tail, if it is longer than the buffer). A failure is latched and leaves ftStatus not

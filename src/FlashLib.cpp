@@ -171,6 +171,8 @@ void ReadIDCode() {
 
 void ChooseReadWait(bool verifying) { SetReadWait(verifying ? VerifyReadWaitMs : ProgramReadWaitMs); }
 
+void UseFastReads(bool fast) { SetReadMode(fast ? ReadMode::SendImmediate : ReadMode::FixedWait); }
+
 Outcome Initialisation() {
   std::puts("\n Initialization of the CPU...");
   ResetCPU();

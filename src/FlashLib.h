@@ -78,6 +78,9 @@ void ReadIDCode();
 
 // The wait before each read: shorter while verifying, whose batches are short.
 void ChooseReadWait(bool verifying);
+// Fast reads take each answer as soon as it is complete instead of after the read wait; the
+// target's own waits (its reset, the port's set-up) stay.
+void UseFastReads(bool fast);
 
 // Resets the target into debug mode with OMR set and the protection of both banks cleared,
 // and reads every setting back.

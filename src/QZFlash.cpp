@@ -26,14 +26,16 @@ constexpr const char* Separator = "\n*******************************************
 constexpr const char* Version = "QZFlash V1.02";
 
 constexpr const char* Usage =
-    "Usage: qzflash [--device N]                 the operator dialogue\n"
-    "       qzflash [--device N] erase           full erase of the flash\n"
-    "       qzflash [--device N] program FILE    check FILE, erase, program and verify\n"
-    "       qzflash [--device N] verify FILE     verify the flash against FILE\n"
-    "       qzflash devices                      list the adapters (D2XX devices)\n"
+    "Usage: qzflash [--device N] [--fast]                 the operator dialogue\n"
+    "       qzflash [--device N] [--fast] erase           full erase of the flash\n"
+    "       qzflash [--device N] [--fast] program FILE    check FILE, erase, program and verify\n"
+    "       qzflash [--device N] [--fast] verify FILE     verify the flash against FILE\n"
+    "       qzflash devices                               list the adapters (D2XX devices)\n"
     "       qzflash --help | --version\n"
     "\n"
     "  --device N   use device N of the list (default 0)\n"
+    "  --fast       take each answer as soon as the adapter has it, instead of after a\n"
+    "               fixed wait: the same JTAG traffic in a fraction of the time\n"
     "\n"
     "Commands neither ask nor wait for Enter. Exit status: 0 done, 1 the operation failed,\n"
     "2 the file cannot be used or a bad command line, 3 no adapter, adapter lost or no known\n"
@@ -44,6 +46,7 @@ enum class Command { Dialogue, Erase, Program, Verify, Devices, Help, Version };
 struct CommandLine {
   Command command = Command::Dialogue;
   int device = 0;
+  bool fast = false;
   std::string file;
 };
 
@@ -170,7 +173,9 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, CommandLi
       line.command = arg == "--help" ? Command::Help : Command::Version;
       return std::nullopt;
     }
-    if (arg == "--device" || arg.starts_with("--device=")) {
+    if (arg == "--fast") {
+      line.fast = true;
+    } else if (arg == "--device" || arg.starts_with("--device=")) {
       std::string_view value;
       if (arg.starts_with("--device=")) {
         value = arg.substr(9);
@@ -284,6 +289,7 @@ void QZFlashMain(const std::vector<std::string>& args) {
     std::fprintf(stderr, "qzflash: %s\n%s", error->c_str(), Usage);
     std::exit(static_cast<int>(Outcome::FileUnusable));
   }
+  UseFastReads(line.fast);
   switch (line.command) {
     case Command::Help:
       std::fputs(Usage, stdout);

@@ -67,7 +67,7 @@ bool ScanIDCode(std::uint32_t& idcode) {
   ResetTAP();
   SendJTAGInsWithRead(tap::IdcodeInstruction, tap::IR8Bits);
   GetDataNoWrite(4);
-  FlushOutputBuffer();
+  FlushForRead();
   ReadQueuedBytes();
   if (LinkFailed() || dwNumBytesRead < 4) return false;
   idcode = LittleEndianTail(4);
