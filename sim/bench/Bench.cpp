@@ -6,9 +6,7 @@ namespace qzsim {
 
 namespace {
 
-// Handles are tokens, never dereferenced; each open gets a new one, so a stale handle
-// never matches the open device.
-constexpr std::uintptr_t kHandleBase = 0x5100000;
+constexpr DeviceToken kTokenBase = 0x5100000;
 
 std::unique_ptr<Bench>& BenchSlot() {
   static std::unique_ptr<Bench> bench;
@@ -71,9 +69,9 @@ void Bench::Trace(const std::string& line) {
   if (config_.trace) *config_.trace << line << '\n';
 }
 
-FT_HANDLE Bench::Open() {
+DeviceToken Bench::Open() {
   ++opens_;
-  open_ = reinterpret_cast<FT_HANDLE>(kHandleBase + opens_);
+  open_ = kTokenBase + opens_;
   return *open_;
 }
 

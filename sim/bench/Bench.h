@@ -9,7 +9,6 @@
 #include <ostream>
 #include <string>
 
-#include "D2XX.h"
 #include "JtagPins.h"
 #include "Target.h"
 #include "VirtualAdapter.h"
@@ -55,6 +54,10 @@ class VirtualClock {
   std::uint64_t micros_ = 0;
 };
 
+// An open device as the front-ends know it: a token, never dereferenced; each open makes a new
+// one, so a stale token never matches the open device.
+using DeviceToken = std::uintptr_t;
+
 class Bench {
  public:
   explicit Bench(const BenchConfig& config);
@@ -72,9 +75,9 @@ class Bench {
   std::string StatsSummary() const;
   void Trace(const std::string& line);
 
-  // The one open handle, if the first device is open.
-  std::optional<FT_HANDLE> OpenHandle() const { return open_; }
-  FT_HANDLE Open();
+  // The one open device's token, if the target's device is open.
+  std::optional<DeviceToken> OpenDevice() const { return open_; }
+  DeviceToken Open();
   void Close();
 
  private:
@@ -85,8 +88,8 @@ class Bench {
   VirtualAdapter adapter_;
   VirtualClock clock_;
   BenchStats stats_;
-  std::optional<FT_HANDLE> open_;
-  std::uintptr_t opens_ = 0;
+  std::optional<DeviceToken> open_;
+  DeviceToken opens_ = 0;
 };
 
 // Bytes as the traces show them: upper-case hex pairs without spaces.
