@@ -150,4 +150,21 @@ TEST_F(VirtualUsbTest, ABadOptionOrStateFileIsReportedAndLeavesNoAdapter) {
   EXPECT_EQ(bench.Read("bad.txt"), bad);
 }
 
+// An FT2232H that is not the user's, that another program holds, or that went away between
+// listing and opening: the program finds no adapter it can use, and nothing reaches the chip.
+TEST_F(VirtualUsbTest, AnAdapterThatCannotBeOpenedRunsNothing) {
+  const std::string state =
+      "# qzflash-sim flash state: space, word address, eight words; erased rows left out\n"
+      "P 00000: 0102 0304 FFFF FFFF FFFF FFFF FFFF FFFF\n";
+  for (const char* kind : {"access", "busy", "no-device"}) {
+    SCOPED_TRACE(kind);
+    bench.Write("state.txt", state);
+    const RunResult run = Usb({"--usb-error", kind, "--state", InBench("state.txt"), "--trace", InBench("trace.txt")},
+                              "2\n\n");
+    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(bench.Read("trace.txt"), "");
+    EXPECT_EQ(bench.Read("state.txt"), state);
+  }
+}
+
 }  // namespace
