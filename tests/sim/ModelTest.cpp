@@ -226,4 +226,60 @@ TEST_F(Flash, MisuseSetsAccerrOrPviolAndChangesNothing) {
   }
 }
 
+// Register read-backs after writes (and a reset): FMCLKD takes its first write only, DIVLD
+// (0x80) telling so; FMCR keeps bits 0-1 and picks the bank whose FMPROT is seen and written;
+// banks 2 and 3 have none; FMPROT and FMPROTB can be lowered, never raised.
+TEST_F(Flash, RegistersReadBack) {
+  const struct {
+    std::vector<std::pair<std::uint32_t, std::uint16_t>> writes;
+    std::uint32_t read;
+    std::uint16_t value;
+    std::uint16_t afterReset;
+  } cases[] = {
+      {{{0xF400, 0x152}, {0xF400, 0x13}}, 0xF400, 0x00D2, 0x0000},
+      {{{0xF401, 0x07}}, 0xF401, 0x0003, 0x0000},
+      {{{0xF410, 0x00FF}, {0xF410, 0xFF0F}}, 0xF410, 0x000F, 0xFFFF},
+      {{{0xF410, 0}, {0xF401, 1}}, 0xF410, 0xFFFF, 0xFFFF},
+      {{{0xF401, 1}, {0xF410, 0x1234}, {0xF401, 0}, {0xF410, 0x00FF}, {0xF401, 1}}, 0xF410, 0x1234, 0xFFFF},
+      {{{0xF401, 3}, {0xF410, 0}, {0xF401, 0}}, 0xF410, 0xFFFF, 0xFFFF},
+      {{{0xF401, 2}}, 0xF410, 0x0000, 0xFFFF},
+      {{{0xF410, 0}, {0xF411, 0x0F0F}, {0xF411, 0xFFF0}}, 0xF411, 0x0F00, 0xFFFF},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    for (const auto& [address, value] : c.writes) Set(address, value);
+    EXPECT_EQ(flash->ReadRegister(c.read), c.value) << std::hex << c.read << " " << c.writes.size();
+    flash->Reset();
+    EXPECT_EQ(flash->ReadRegister(c.read), c.afterReset) << std::hex << c.read << " " << c.writes.size();
+  }
+}
+
+// Each block is written once its own protection is lowered, whatever the others': program
+// flash by bank 0's FMPROT, data flash by bank 1's, boot flash by FMPROTB. A reset takes the
+// divider away again.
+TEST_F(Flash, EachBlockAnswersToItsOwnProtection) {
+  const struct {
+    const char* name;
+    std::function<void(Flash&)> unprotect;
+    Space space;
+    std::uint32_t address;
+    std::uint16_t flag;
+  } cases[] = {
+      {"program flash", [](Flash& f) { f.Clocked().Set(0xF410, 0); }, P, 0x0010, 0},
+      {"program flash, bank 1 lowered", [](Flash& f) { f.Clocked().Set(0xF401, 1).Set(0xF410, 0).Set(0xF401, 0); }, P, 0x0010, 0x20},
+      {"data flash", [](Flash& f) { f.Clocked().Set(0xF401, 1).Set(0xF410, 0); }, X, 0x2010, 0},
+      {"boot flash", [](Flash& f) { f.Clocked().Set(0xF411, 0); }, P, 0x20010, 0},
+      {"bank 2", [](Flash& f) { f.Ready(2); }, P, 0x0010, 0x10},
+      {"divider before reset", [](Flash& f) { f.Clocked(); f.flash->Reset(); f.Set(0xF410, 0); }, P, 0x0010, 0x10},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    c.unprotect(*this);
+    Program(c.space, c.address, 0x1234).Wait(1000);
+    EXPECT_EQ(Status(), 0x00C0 | c.flag);
+    EXPECT_EQ(flash->Cell(c.space, c.address), c.flag ? 0xFFFF : 0x1234);
+  }
+}
+
 }  // namespace
