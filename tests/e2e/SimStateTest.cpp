@@ -1,6 +1,7 @@
-// The target's flash is never lost silently: a state file that cannot be saved stops the start,
-// and a save that fails at the end fails the run; no FILE.partial stays behind. For qzflash-sim
-// and for the program under the libusb stand-in alike.
+// The target's flash is never lost silently, under qzflash-sim and the libusb stand-in alike: a
+// state file that cannot be saved stops the start, one whose save fails at the end fails the
+// run, and no FILE.partial stays behind. The stand-in says what is wrong with its options in one
+// line and shows an empty bus: the program finds no adapter.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,79 +10,45 @@
 
 namespace {
 
-// The run as a shell command line, options given to qzflash-sim or to the stand-in.
-std::string Command(bool standIn, const std::string& options) {
-  if (!standIn) return std::string(QZFLASH_SIM " --trace trace.txt ") + options;
-  return "QZSIM_BUILD=" QZSIM_BUILD " " VIRTUAL_USB " --trace trace.txt " + options + " -- " QZFLASH;
-}
-
-std::string Lead(bool standIn) { return standIn ? "virtual-usb: " : "qzflash-sim: "; }
-
-std::vector<std::string> Partials(const std::filesystem::path& folder) {
-  std::vector<std::string> found;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-    if (entry.path().extension() == ".partial") found.push_back(entry.path().string());
-  }
-  return found;
-}
-
-// A place where no one, root included, can make FILE.partial: nothing runs, the start stops
-// with the program's no-adapter status.
-TEST(SimState, AStateThatCannotBeSavedStopsTheStart) {
-  const struct {
-    const char* file;
-    const char* why;
-  } cases[] = {
-      {"afile/state.txt", "Not a directory"},
-      {"missing/state.txt", "No such file or directory"},
-      {"folder", "it is a folder"},
-  };
-  for (const bool standIn : {false, true}) {
-    for (const auto& c : cases) {
-      SCOPED_TRACE(Lead(standIn) + c.file);
-      const ScratchFolder place;
-      place.Write("afile", "kept\n");
-      std::filesystem::create_directory(place.path() / "folder");
-      const RunResult run = ::Run("/bin/sh", {"-c", Command(standIn, "--state " + std::string(c.file))},
-                                place.path(), "2\n\n");
-      EXPECT_EQ(run.status, 3);
-      EXPECT_EQ(run.err, Lead(standIn) + "cannot save state file " + c.file + ": " + c.why +
-                             (standIn ? "; no adapter attached\n" : "\n"));
-      EXPECT_EQ(run.out.empty(), !standIn);
-      EXPECT_FALSE(std::filesystem::exists(place.path() / "trace.txt")) << "ran";
-      EXPECT_EQ(place.Read("afile"), "kept\n");
-      EXPECT_TRUE(std::filesystem::is_empty(place.path() / "folder"));
-      EXPECT_EQ(Partials(place.path()), std::vector<std::string>{});
-    }
-  }
-}
-
-// The place is taken away while the program runs (once its trace is open, the start is past):
-// the save at exit fails, a status of 0 becomes 1, another status stays.
-TEST(SimState, AStateLostAtTheEndFailsTheRun) {
+TEST(SimState, AStateThatCannotBeSavedIsNeverLostSilently) {
+  const char* const gone = "rm -r d && touch d";
+  const char* const folder = "mkdir -p state.txt/x";
   const struct {
     bool standIn;
-    const char* options;
-    const char* takeAway;  // shell commands
+    std::string options;
+    const char* takeAway;  // during the run, once its trace is open; root cannot write there either
     int status;
+    std::string err;
   } cases[] = {
-      {false, "--state d/state.txt", "rm -r d && touch d", 1},
-      {false, "--state state.txt", "mkdir -p state.txt/x", 1},
-      {false, "--no-target 1 --state d/state.txt", "rm -r d && touch d", 3},
-      {true, "--state d/state.txt", "rm -r d && touch d", 1},
-      {true, "--state state.txt", "mkdir -p state.txt/x", 1},
+      {false, "--state afile/state.txt", "", 3, "qzflash-sim: cannot save state file afile/state.txt: Not a directory\n"},
+      {false, "--state d/x/state.txt", "", 3, "qzflash-sim: cannot save state file d/x/state.txt: No such file or directory\n"},
+      {false, "--state d", "", 3, "qzflash-sim: cannot save state file d: it is a folder\n"},
+      {true, "--state d", "", 3, "virtual-usb: cannot save state file d: it is a folder; no adapter attached\n"},
+      {true, "--variant 3", "", 3, "virtual-usb: QZSIM_OPTIONS: --variant: '3' is not a number from 1 to 2; no adapter attached\n"},
+      {true, "--state bad.txt", "", 3, "virtual-usb: bad.txt: line 1: '12x4' is not a word of four hexadecimal digits; no adapter attached\n"},
+      {false, "--state d/state.txt", gone, 1, "qzflash-sim: cannot write d/state.txt.partial\n"},
+      {false, "--state state.txt", folder, 1, "qzflash-sim: cannot replace state.txt: Is a directory\n"},
+      {false, "--no-target 1 --state d/state.txt", gone, 3, "qzflash-sim: cannot write d/state.txt.partial\n"},
+      {true, "--state state.txt", folder, 1, "virtual-usb: cannot replace state.txt: Is a directory\n"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(Lead(c.standIn) + c.options + " / " + c.takeAway);
+    SCOPED_TRACE(c.options + " / " + c.takeAway);
     const ScratchFolder place;
+    place.Write("afile", "");
+    place.Write("bad.txt", "P 00000: 12x4\n");
     std::filesystem::create_directory(place.path() / "d");
-    const std::string script = "mkdir -p d; (i=0; while [ ! -e trace.txt ] && [ $i -lt 400 ]; do sleep 0.05; "
-                               "i=$((i+1)); done; " + std::string(c.takeAway) + "; printf '2\\n\\n') | " +
-                               Command(c.standIn, c.options);
-    const RunResult run = ::Run("/bin/sh", {"-c", script}, place.path(), "");
+    const std::string options = "--trace trace.txt " + c.options;
+    const std::string command = c.standIn ? "QZSIM_BUILD=" QZSIM_BUILD " " VIRTUAL_USB " " + options + " -- " QZFLASH
+                                          : QZFLASH_SIM " " + options;
+    const std::string wait = "i=0; while [ ! -e trace.txt ] && [ $i -lt 400 ]; do sleep 0.05; i=$((i+1)); done; ";
+    const std::string input = *c.takeAway ? "(" + wait + c.takeAway + "; printf '2\\n\\n')" : "printf '2\\n\\n'";
+    const RunResult run = ::Run("/bin/sh", {"-c", input + " | " + command}, place.path(), "");
     EXPECT_EQ(run.status, c.status);
-    EXPECT_NE(run.err.find(Lead(c.standIn) + "cannot "), std::string::npos) << run.err;
-    EXPECT_EQ(Partials(place.path()), std::vector<std::string>{});
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(place.Read("trace.txt").empty(), *c.takeAway == 0) << "ran";
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(place.path()))
+      EXPECT_NE(entry.path().extension(), ".partial");
+    EXPECT_EQ(place.Read("bad.txt"), "P 00000: 12x4\n");
   }
 }
 

@@ -131,39 +131,13 @@ TEST_F(VirtualUsbTest, DevicesAreListedFromTheChipsStrings) {
   EXPECT_EQ(run.status, 0);
 }
 
-// The stand-in says what is wrong and shows an empty bus: the program finds no adapter.
-TEST_F(VirtualUsbTest, ABadOptionOrStateFileIsReportedAndLeavesNoAdapter) {
-  const std::string bad = "P 00000: 12x4\n";
-  bench.Write("bad.txt", bad);
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"--variant", "3"}, "QZSIM_OPTIONS: --variant: '3' is not a number from 1 to 2"},
-      {{"--state", InBench("bad.txt")},
-       InBench("bad.txt") + ": line 1: '12x4' is not a word of four hexadecimal digits"},
-  };
-  for (const auto& [options, message] : cases) {
-    const RunResult run = Usb(options, "2\n\n");
-    EXPECT_NE(run.out.find(" There are no QZ devices installed\n"), std::string::npos) << message;
-    EXPECT_TRUE(run.out.ends_with("\n Wrong aim !\n" + console::Goodbye)) << message;
-    EXPECT_EQ(run.err, "virtual-usb: " + message + "; no adapter attached\n");
-    EXPECT_EQ(run.status, 3);
-  }
-  EXPECT_EQ(bench.Read("bad.txt"), bad);
-}
-
 // An FT2232H that is not the user's, that another program holds, or that went away between
 // listing and opening: the program finds no adapter it can use, and nothing reaches the chip.
 TEST_F(VirtualUsbTest, AnAdapterThatCannotBeOpenedRunsNothing) {
-  const std::string state =
-      "# qzflash-sim flash state: space, word address, eight words; erased rows left out\n"
-      "P 00000: 0102 0304 FFFF FFFF FFFF FFFF FFFF FFFF\n";
   for (const char* kind : {"access", "busy", "no-device"}) {
-    SCOPED_TRACE(kind);
-    bench.Write("state.txt", state);
-    const RunResult run = Usb({"--usb-error", kind, "--state", InBench("state.txt"), "--trace", InBench("trace.txt")},
-                              "2\n\n");
-    EXPECT_EQ(run.status, 3);
-    EXPECT_EQ(bench.Read("trace.txt"), "");
-    EXPECT_EQ(bench.Read("state.txt"), state);
+    const RunResult run = Usb({"--usb-error", kind, "--trace", InBench("trace.txt")}, "2\n\n");
+    EXPECT_EQ(run.status, 3) << kind;
+    EXPECT_EQ(bench.Read("trace.txt"), "") << kind;
   }
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Bench.h"
@@ -213,6 +214,10 @@ TEST_F(Flash, MisuseSetsAccerrOrPviolAndChangesNothing) {
       {"boot flash protected", 0x20, [](Flash& f) { f.Clocked().Set(0xF410, 0).Program(P, 0x20010); }},
       {"data flash protected", 0x20,
        [](Flash& f) { f.Clocked().Set(0xF410, 0).Set(0xF411, 0).Set(0xF401, 1).Program(X, 0x2010); }},
+      {"program flash, bank 1 unprotected", 0x20,
+       [](Flash& f) { f.Clocked().Set(0xF411, 0).Set(0xF401, 1).Set(0xF410, 0).Set(0xF401, 0).Program(P, 0x10); }},
+      {"bank 2", 0x10, [](Flash& f) { f.Ready(2).Program(P, 0x10); }},
+      {"divider lost by reset", 0x10, [](Flash& f) { f.Clocked().flash->Reset(); f.Set(0xF410, 0).Program(P, 0x10); }},
   };
   for (const auto& misuse : cases) {
     SCOPED_TRACE(misuse.name);
@@ -226,15 +231,14 @@ TEST_F(Flash, MisuseSetsAccerrOrPviolAndChangesNothing) {
   }
 }
 
-// Register read-backs after writes (and a reset): FMCLKD takes its first write only, DIVLD
-// (0x80) telling so; FMCR keeps bits 0-1 and picks the bank whose FMPROT is seen and written;
-// banks 2 and 3 have none; FMPROT and FMPROTB can be lowered, never raised.
+// Read-backs after writes, then after a reset: FMCLKD takes its first write only, DIVLD (0x80)
+// telling so; FMCR keeps bits 0-1 and picks the bank whose FMPROT is read and written (banks 2
+// and 3 have none); FMPROT and FMPROTB can be lowered, never raised.
 TEST_F(Flash, RegistersReadBack) {
   const struct {
     std::vector<std::pair<std::uint32_t, std::uint16_t>> writes;
     std::uint32_t read;
-    std::uint16_t value;
-    std::uint16_t afterReset;
+    std::uint16_t value, afterReset;
   } cases[] = {
       {{{0xF400, 0x152}, {0xF400, 0x13}}, 0xF400, 0x00D2, 0x0000},
       {{{0xF401, 0x07}}, 0xF401, 0x0003, 0x0000},
@@ -248,37 +252,25 @@ TEST_F(Flash, RegistersReadBack) {
   for (const auto& c : cases) {
     SetUp();
     for (const auto& [address, value] : c.writes) Set(address, value);
-    EXPECT_EQ(flash->ReadRegister(c.read), c.value) << std::hex << c.read << " " << c.writes.size();
+    EXPECT_EQ(flash->ReadRegister(c.read), c.value) << std::hex << c.read << " after " << c.writes.size();
     flash->Reset();
-    EXPECT_EQ(flash->ReadRegister(c.read), c.afterReset) << std::hex << c.read << " " << c.writes.size();
+    EXPECT_EQ(flash->ReadRegister(c.read), c.afterReset) << std::hex << c.read << " after " << c.writes.size();
   }
 }
 
 // Each block is written once its own protection is lowered, whatever the others': program
-// flash by bank 0's FMPROT, data flash by bank 1's, boot flash by FMPROTB. A reset takes the
-// divider away again.
+// flash by bank 0's FMPROT, data flash by bank 1's, boot flash by FMPROTB.
 TEST_F(Flash, EachBlockAnswersToItsOwnProtection) {
-  const struct {
-    const char* name;
-    std::function<void(Flash&)> unprotect;
-    Space space;
-    std::uint32_t address;
-    std::uint16_t flag;
-  } cases[] = {
-      {"program flash", [](Flash& f) { f.Clocked().Set(0xF410, 0); }, P, 0x0010, 0},
-      {"program flash, bank 1 lowered", [](Flash& f) { f.Clocked().Set(0xF401, 1).Set(0xF410, 0).Set(0xF401, 0); }, P, 0x0010, 0x20},
-      {"data flash", [](Flash& f) { f.Clocked().Set(0xF401, 1).Set(0xF410, 0); }, X, 0x2010, 0},
-      {"boot flash", [](Flash& f) { f.Clocked().Set(0xF411, 0); }, P, 0x20010, 0},
-      {"bank 2", [](Flash& f) { f.Ready(2); }, P, 0x0010, 0x10},
-      {"divider before reset", [](Flash& f) { f.Clocked(); f.flash->Reset(); f.Set(0xF410, 0); }, P, 0x0010, 0x10},
+  const std::tuple<std::function<void(Flash&)>, Space, std::uint32_t> cases[] = {
+      {[](Flash& f) { f.Clocked().Set(0xF410, 0); }, P, 0x0010},
+      {[](Flash& f) { f.Clocked().Set(0xF401, 1).Set(0xF410, 0); }, X, 0x2010},
+      {[](Flash& f) { f.Clocked().Set(0xF411, 0); }, P, 0x20010},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [unprotect, space, address] : cases) {
     SetUp();
-    c.unprotect(*this);
-    Program(c.space, c.address, 0x1234).Wait(1000);
-    EXPECT_EQ(Status(), 0x00C0 | c.flag);
-    EXPECT_EQ(flash->Cell(c.space, c.address), c.flag ? 0xFFFF : 0x1234);
+    unprotect(*this);
+    EXPECT_EQ(Program(space, address, 0x1234).Wait(1000).Status(), 0x00C0);
+    EXPECT_EQ(flash->Cell(space, address), 0x1234) << std::hex << address;
   }
 }
 
