@@ -12,7 +12,6 @@
 namespace {
 
 // Operator input. The image is entry 3 of the listing, after "." and "..".
-const std::string Program = "1\n3\n3\n\n";
 const std::string ProgramThenVerify = "1\n3\n2\n3\n\n";
 const std::string Verify = "3\n3\n\n";
 
@@ -98,30 +97,6 @@ TEST_P(VirtualUsbOnVariant, ProgramsAndVerifiesAsOnQzflashSim) {
 
 INSTANTIATE_TEST_SUITE_P(VirtualUsbVariants, VirtualUsbOnVariant, ::testing::Values(1, 2),
                          [](const auto& info) { return "Variant" + std::to_string(info.param); });
-
-// Unplugged halfway through the programming pass, after one of two neighbouring transfers (most
-// writes of the pass leave in several): every later call fails at once, and the program says so
-// and ends in order.
-TEST_F(VirtualUsbTest, UnpluggingDuringProgrammingEndsTheRunInOrder) {
-  UseExample(1);
-  const auto writes = [this](const std::string& input) {
-    Usb({"--trace", InBench("trace.txt")}, input);
-    return WriteCount(bench.Read("trace.txt"));
-  };
-  // A full erase makes the transfers that programming makes besides its pass.
-  const std::size_t eraseOnly = writes("2\n\n");
-  const std::size_t programming = writes(Program);
-  ASSERT_GT(programming - eraseOnly, 100u);
-  const std::size_t halfway = (eraseOnly + programming) / 2;
-  for (const std::size_t unplug : {halfway, halfway + 1}) {
-    SCOPED_TRACE(unplug);
-    const RunResult run = Usb({"--unplug-after", std::to_string(unplug)}, Program);
-    EXPECT_NE(run.out.find("\n Memory has been erased...\n"), std::string::npos);
-    EXPECT_TRUE(run.out.ends_with(console::Failed + console::Menu + console::Asked(3) + console::Goodbye)) << run.out;
-    EXPECT_EQ(run.out.find("timeout"), std::string::npos) << "a dead link is noticed at once";
-    EXPECT_EQ(run.status, 3);
-  }
-}
 
 // The listing reads the chip's USB strings; the back-end adds the interface letters as the
 // driver does.
