@@ -2,13 +2,13 @@
 // bus, the target on the first one's connector, and the clock they all run on.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 
+#include "Clock.h"
 #include "JtagPins.h"
 #include "Target.h"
 #include "VirtualAdapter.h"
@@ -34,24 +34,6 @@ struct BenchStats {
   std::uint64_t reads = 0;         // FT_Read calls, failed ones included
   std::uint64_t bytesRead = 0;     // bytes they returned
   std::uint64_t sleepMs = 0;       // SleepMs arguments added up
-};
-
-// Virtual time, in microseconds, moved only by sleeps and queue polls; or the real clock.
-class VirtualClock {
- public:
-  // What one USB round trip asking for the queue status costs.
-  static constexpr std::uint64_t kPollMicros = 125;
-
-  explicit VirtualClock(bool realtime);
-  std::uint64_t NowMicros() const;
-  void Sleep(std::uint32_t ms);
-  void SleepMicros(std::uint64_t micros);
-  void Poll();
-
- private:
-  const bool realtime_;
-  const std::chrono::steady_clock::time_point start_;
-  std::uint64_t micros_ = 0;
 };
 
 // An open device as the front-ends know it: a token, never dereferenced; each open makes a new

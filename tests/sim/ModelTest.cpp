@@ -1,6 +1,5 @@
 // The model of the silicon on its own, from the target's side: the TAP controller, the MPSSE
-// engine against a probe on the connector, the chip through the D2XX functions, and the flash
-// module's rules.
+// engine against a probe on the connector, and the flash module's rules.
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -51,9 +50,7 @@ class Probe : public qzsim::JtagPins {
   void SetResetLine(bool high) override { wire += high ? " r1" : " r0"; }
   void ClockRise(bool tms, bool tdi) override { wire += {' ', char('0' + tms), char('0' + tdi)}; }
   void ClockFall() override {
-    if (tdoScript.empty()) return;
-    tdo = tdoScript.front();
-    tdoScript.pop_front();
+    if (!tdoScript.empty()) tdo = tdoScript.front(), tdoScript.pop_front();
   }
   bool Tdo() const override { return tdo; }
 };
@@ -147,11 +144,7 @@ TEST_F(Flash, CommandsRunOneAtATimeBehindAOneDeepBuffer) {
 TEST_F(Flash, MisuseSetsAccerrOrPviolAndChangesNothing) {
   qzsim::FlashFaults stuck;
   stuck.protectionStuck = true;
-  const struct {
-    std::string name;
-    std::uint16_t flag;
-    std::function<void(Flash&)> steps;
-  } cases[] = {
+  const struct { std::string name; std::uint16_t flag; std::function<void(Flash&)> steps; } cases[] = {
       {"no divider", 0x10, [](Flash& f) { f.Set(0xF410, 0).Program(P, 0x10); }},
       {"program flash, bank 1", 0x10, [](Flash& f) { f.Ready(1).Program(P, 0x10); }},
       {"third word", 0x10, [](Flash& f) { f.Ready(0).Latch(P, 0xE).Latch(P, 0xF).Program(P, 0x10); }},
@@ -160,10 +153,8 @@ TEST_F(Flash, MisuseSetsAccerrOrPviolAndChangesNothing) {
       {"buffer full", 0x10, [](Flash& f) { f.Ready(0).Program(P, 0x100).Program(P, 0x101).Latch(P, 0x10); }},
       {"program flash protected", 0x20, [](Flash& f) { f.Clocked().Set(0xF411, 0).Program(P, 0x10); }},
       {"boot flash protected", 0x20, [](Flash& f) { f.Clocked().Set(0xF410, 0).Program(P, 0x20010); }},
-      {"data flash protected", 0x20,
-       [](Flash& f) { f.Clocked().Set(0xF410, 0).Set(0xF411, 0).Set(0xF401, 1).Program(X, 0x2010); }},
-      {"program flash, bank 1 unprotected", 0x20,
-       [](Flash& f) { f.Clocked().Set(0xF411, 0).Set(0xF401, 1).Set(0xF410, 0).Set(0xF401, 0).Program(P, 0x10); }},
+      {"data flash protected", 0x20, [](Flash& f) { f.Clocked().Set(0xF410, 0).Set(0xF411, 0).Set(0xF401, 1).Program(X, 0x2010); }},
+      {"program flash, bank 1 unprotected", 0x20, [](Flash& f) { f.Clocked().Set(0xF411, 0).Set(0xF401, 1).Set(0xF410, 0).Set(0xF401, 0).Program(P, 0x10); }},
       {"bank 2", 0x10, [](Flash& f) { f.Ready(2).Program(P, 0x10); }},
       {"divider lost by reset", 0x10, [](Flash& f) { f.Clocked().flash->Reset(); f.Set(0xF410, 0).Program(P, 0x10); }},
       {"protection stuck", 0x20, [&stuck](Flash& f) { f.flash = std::make_unique<qzsim::FlashModule>(qzsim::MemoryMapOf(1), stuck); f.Ready(0).Program(P, 0x20010); }},
@@ -184,11 +175,7 @@ TEST_F(Flash, MisuseSetsAccerrOrPviolAndChangesNothing) {
 // telling so; FMCR keeps bits 0-1 and picks the bank whose FMPROT is read and written (banks 2
 // and 3 have none); FMPROT and FMPROTB can be lowered, never raised.
 TEST_F(Flash, RegistersReadBack) {
-  const struct {
-    std::vector<std::pair<std::uint32_t, std::uint16_t>> writes;
-    std::uint32_t read;
-    std::uint16_t value, afterReset;
-  } cases[] = {
+  const struct { std::vector<std::pair<std::uint32_t, std::uint16_t>> writes; std::uint32_t read; std::uint16_t value, afterReset; } cases[] = {
       {{{0xF400, 0x152}, {0xF400, 0x13}}, 0xF400, 0x00D2, 0x0000},
       {{{0xF401, 0x07}}, 0xF401, 0x0003, 0x0000},
       {{{0xF410, 0x00FF}, {0xF410, 0xFF0F}}, 0xF410, 0x000F, 0xFFFF},

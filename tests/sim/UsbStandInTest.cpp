@@ -22,10 +22,13 @@ std::int64_t Micros(clockid_t clock = CLOCK_MONOTONIC) {
 }
 
 // Steps "name" or "name:N" (outA and outB: "name:BYTES" in hexadecimal), each logged as
-// " step=RESULT"; in and sleep add "/", the bytes received in hexadecimal (or "#count" past
-// 16), "/" and the virtual micros taken.
+// " RESULT"; in and sleep add "/", the bytes received in hexadecimal (or "#count" past 16), "/"
+// and the virtual micros taken.
 std::string Steps(const std::string& steps) {
   const std::map<std::string, std::uint8_t> vendor = {{"purge", 0x00}, {"latency", 0x09}, {"mpsse", 0x0B}};
+  const std::map<std::string, int (*)(libusb_device_handle*, int)> onInterface = {
+      {"claim", libusb_claim_interface}, {"release", libusb_release_interface},
+      {"detach", libusb_detach_kernel_driver}, {"config", libusb_set_configuration}};
   std::istringstream in(steps);
   std::string log;
   libusb_device_handle* handle = nullptr;
@@ -42,11 +45,8 @@ std::string Steps(const std::string& steps) {
       result = static_cast<int>(libusb_get_device_list(nullptr, &list));
       if (name == "open") result = result > 0 ? libusb_open(list[0], &handle) : LIBUSB_ERROR_NO_DEVICE;
       libusb_free_device_list(list, 1);
-    } else if (name == "claim" || name == "release" || name == "detach" || name == "config") {
-      result = (name == "claim"     ? libusb_claim_interface
-                : name == "release" ? libusb_release_interface
-                : name == "detach"  ? libusb_detach_kernel_driver
-                                    : libusb_set_configuration)(handle, n);
+    } else if (onInterface.contains(name)) {
+      result = onInterface.at(name)(handle, n);
     } else if (name == "autodetach") {
       result = libusb_set_auto_detach_kernel_driver(handle, 1);
     } else if (vendor.contains(name)) {  // FTDI's requests on port A
@@ -64,7 +64,7 @@ std::string Steps(const std::string& steps) {
       result = (std::abs(Micros() - Micros(CLOCK_MONOTONIC_RAW)) < 1'000'000) +
                2 * (std::abs(Micros(CLOCK_REALTIME) - std::int64_t{time(nullptr)} * 1'000'000) < 2'000'000);
     }
-    log += " " + step + "=" + std::to_string(result);
+    log += " " + std::to_string(result);
     if (name != "in" && name != "sleep") continue;
     log += "/";
     for (int i = 0; i < moved && moved <= 16; ++i) log += "0123456789ABCDEF"[data[i] >> 4], log += "0123456789ABCDEF"[data[i] & 15];
@@ -101,48 +101,36 @@ std::string InChild(const char* options, const std::string& steps) {
 // Answers lead with the status bytes 32 60; the power-on latency timer is 16 ms.
 TEST(UsbStandIn, AsLibftdi1SeesIt) {
   const std::string ready = "open detach:0 claim:0 mpsse ";
-  const std::string readyLog = " open=0 detach:0=0 claim:0=0 mpsse=0";
-  // TCK at 1 MHz, TMS high, reset released; then the IDCODE read: reset, Shift-DR, 32 bits
-  // in, back to Run-Test/Idle; reset holds the core, not the TAPs.
-  const std::string clocked = ready + "outA:8A978D80181B861D00 ", clockedLog = readyLog + " outA:8A978D80181B861D00=0";
-  const std::string idcode = " outA:4B04FF4B04063B06026B00434B01014B02812A072A072A072A074B00434B0101 in";
-  const std::string idcodeLog = " outA:4B04FF4B04063B06026B00434B01014B02812A072A072A072A074B00434B0101=0 in=0/3260";
-  const struct {
-    const char* options;
-    std::string steps, log;
-  } cases[] = {
+  // TCK at 1 MHz, TMS high, reset released; then the IDCODE read: reset, Shift-DR, 32 bits in,
+  // back to Run-Test/Idle. The reset line holds the core, not the TAPs.
+  const std::string setUp = ready + "outA:8A978D80181B861D00 ", idcode = "outA:4B04FF4B04063B06026B00434B01014B02812A072A072A072A074B00434B0101 in";
+  const struct { const char* options; std::string steps, log; } cases[] = {
       // ftdi_sio holds both interfaces until detached, or claimed with auto-detach.
-      {"", "open claim:0 outA:0 detach:0 detach:0 claim:0 claim:1 autodetach claim:1",
-       " open=0 claim:0=-6 outA:0=-6 detach:0=0 detach:0=-5 claim:0=0 claim:1=-6 autodetach=0 claim:1=0\n"},
+      {"", "open claim:0 outA:00 detach:0 detach:0 claim:0 claim:1 autodetach claim:1", " 0 -6 -6 0 -5 0 -6 0 0\n"},
       // Nothing to send: the status bytes alone when the latency timer fires, or the time-out.
       // Latency waits are no sleeps of the program's.
       {"--stats", "open detach:0 in in:16 latency:2 in in:1 latency:0 in",
-       " open=0 detach:0=0 in=0/3260/16000 in:16=0/3260/16000 latency:2=0 in=0/3260/2000 in:1=-7//1000 latency:0=-9"
-       " in=0/3260/2000\nvirtual-usb: protocol warnings: 1 (unknown USB request 1)\nvirtual-usb: stats: virtual 0.037 s,"
-       " sleeps 0 ms, writes 0 (0 bytes), reads 5 (8 bytes), sync echoes 0\n"},
+       " 0 0 0/3260/16000 0/3260/16000 0 0/3260/2000 -7//1000 -9 0/3260/2000\nvirtual-usb: protocol warnings: 1 (unknown USB"
+       " request 1)\nvirtual-usb: stats: virtual 0.037 s, sleeps 0 ms, writes 0 (0 bytes), reads 5 (8 bytes), sync echoes 0\n"},
       // Sleeps move the virtual clock, rounded up to the microsecond, and count as the program's.
-      {"--stats", "open clocks sleep:1500000 sleep:1 sleep:0 clocks",
-       " open=0 clocks=3 sleep:1500000=0//1500 sleep:1=0//1 sleep:0=0//0 clocks=3\nvirtual-usb: stats: virtual 0.001 s,"
-       " sleeps 1 ms, writes 0 (0 bytes), reads 0 (0 bytes), sync echoes 0\n"},
-      // An answer leaves at once, in 512-byte packets while it lasts; a purge of what goes to
-      // the host (2) drops it, one of what comes from it (1) does not.
-      {"", ready + "outA:AA in outA:AA purge:1 in outA:AA purge:2 in:1 scans:600 in",
-       readyLog + " outA:AA=0 in=0/3260FAAA/0 outA:AA=0 purge:1=0 in=0/3260FAAA/0 outA:AA=0 purge:2=0 in:1=-7//1000"
-                  " scans:600=0 in=0/#604/0\nvirtual-usb: protocol warnings: 602 (scan before clock set-up 600, bad-command echo 2)\n"},
-      {"--late-replies 1", ready + "outA:AA in in in",
-       readyLog + " outA:AA=0 in=0/3260FA/0 in=0/3260AA/0 in=0/3260/16000\n"},
+      {"--stats", "open clocks sleep:1500000 sleep:1 sleep:0 clocks", " 0 3 0//1500 0//1 0//0 3\nvirtual-usb: stats: virtual"
+       " 0.001 s, sleeps 1 ms, writes 0 (0 bytes), reads 0 (0 bytes), sync echoes 0\n"},
+      // An answer leaves at once, in 512-byte packets while it lasts; a purge of what goes to the
+      // host (2) drops it, one of what comes from it (1) does not.
+      {"", ready + "outA:AA in outA:AA purge:1 in outA:AA purge:2 in:1 scans:600 in", " 0 0 0 0 0 0/3260FAAA/0 0 0"
+       " 0/3260FAAA/0 0 0 -7//1000 0 0/#604/0\nvirtual-usb: protocol warnings: 602 (scan before clock set-up 600, bad-command echo 2)\n"},
+      {"--late-replies 1", ready + "outA:AA in in in", " 0 0 0 0 0 0/3260FA/0 0/3260AA/0 0/3260/16000\n"},
       // Only port A's OUT transfers count; after the unplug everything fails and the bus is empty.
-      {"--unplug-after 2", ready + "detach:1 outB:0 outA:AA outB:AA in outA:AA in latency:2 release:0 claim:1 detach:1 config:1 list open",
-       readyLog + " detach:1=0 outB:0=0 outA:AA=0 outB:AA=0 in=0/3260FAAA/0 outA:AA=0 in=-4//0 latency:2=-4 release:0=-4"
-                  " claim:1=-4 detach:1=-4 config:1=-4 list=0 open=-4\nvirtual-usb: protocol warnings: 1 (bad-command echo 1)\n"},
-      {"", clocked + idcode, clockedLog + idcodeLog + "02001D60F401/0\n"},
-      {"--variant 2", clocked + idcode, clockedLog + idcodeLog + "02001D00F401/0\n"},
-      {"", clocked + "outA:80081B" + idcode, clockedLog + " outA:80081B=0" + idcodeLog + "02001D60F401/0\n"},
-      {"--no-target 0", clocked + idcode, clockedLog + idcodeLog + "000000000000/0\n"},
-      {"--no-target 1", clocked + idcode, clockedLog + idcodeLog + "FE80FFFFFFFF/0\n"},
-      {"--usb-error access", "open", " open=-3\n"},
-      {"--usb-error no-device", "open", " open=-4\n"},
-      {"--usb-error busy", "open detach:0 claim:0 outA:0", " open=0 detach:0=0 claim:0=-6 outA:0=-6\n"},
+      {"--unplug-after 2", ready + "detach:1 outB:00 outA:AA outB:AA in outA:AA in latency:2 release:0 claim:1 detach:1 config:1 list open",
+       " 0 0 0 0 0 0 0 0 0/3260FAAA/0 0 -4//0 -4 -4 -4 -4 -4 0 -4\nvirtual-usb: protocol warnings: 1 (bad-command echo 1)\n"},
+      {"", setUp + idcode, " 0 0 0 0 0 0 0/326002001D60F401/0\n"},
+      {"--variant 2", setUp + idcode, " 0 0 0 0 0 0 0/326002001D00F401/0\n"},
+      {"", setUp + "outA:80081B " + idcode, " 0 0 0 0 0 0 0 0/326002001D60F401/0\n"},
+      {"--no-target 0", setUp + idcode, " 0 0 0 0 0 0 0/3260000000000000/0\n"},
+      {"--no-target 1", setUp + idcode, " 0 0 0 0 0 0 0/3260FE80FFFFFFFF/0\n"},
+      {"--usb-error access", "open", " -3\n"},
+      {"--usb-error no-device", "open", " -4\n"},
+      {"--usb-error busy", "open detach:0 claim:0 outA:00", " 0 0 -6 -6\n"},
   };
   for (const auto& c : cases) EXPECT_EQ(InChild(c.options, c.steps), c.log) << c.options << ": " << c.steps;
 }
