@@ -64,12 +64,12 @@ std::string Steps(const std::string& steps) {
       result = (std::abs(Micros() - Micros(CLOCK_MONOTONIC_RAW)) < 1'000'000) +
                2 * (std::abs(Micros(CLOCK_REALTIME) - std::int64_t{time(nullptr)} * 1'000'000) < 2'000'000);
     }
-    log += " " + std::to_string(result);
+    log.append(" ").append(std::to_string(result));
     if (name != "in" && name != "sleep") continue;
     log += "/";
     for (int i = 0; i < moved && moved <= 16; ++i) log += "0123456789ABCDEF"[data[i] >> 4], log += "0123456789ABCDEF"[data[i] & 15];
-    if (moved > 16) log += "#" + std::to_string(moved);
-    log += "/" + std::to_string(Micros() - start);
+    if (moved > 16) log.append("#").append(std::to_string(moved));
+    log.append("/").append(std::to_string(Micros() - start));
   }
   if (handle != nullptr) libusb_close(handle);
   return log + "\n";
