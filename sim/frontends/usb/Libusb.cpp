@@ -41,7 +41,7 @@ Ft2232h& Chip() { return Current().chip; }
 bool ValidInterface(int interface) { return interface >= 0 && interface < Ft2232h::kInterfaces; }
 
 // usbfs claims an interface itself for a transfer when nothing holds it; the kernel's serial
-// driver still holding it makes the transfer fail.
+// driver still holding it, or another program (--usb-error busy), makes the claim fail.
 int Claim(libusb_device_handle* handle, int interface, bool detachDriver) {
   Session& run = Current();
   if (run.standIn.OpenFailure() == UsbError::Busy) return LIBUSB_ERROR_BUSY;
