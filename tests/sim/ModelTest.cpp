@@ -1,9 +1,7 @@
 // The model of the silicon on its own, from the target's side: the TAP controller, the MPSSE
-// engine against a probe on the connector, the chip through the D2XX functions, and the flash
-// module's rules.
+// engine against a probe on the connector, and the flash module's rules.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -11,7 +9,6 @@
 #include <vector>
 
 #include "Bench.h"
-#include "D2XX.h"
 #include "FlashModule.h"
 #include "Mpsse.h"
 #include "TapController.h"
@@ -53,9 +50,7 @@ class Probe : public qzsim::JtagPins {
   void SetResetLine(bool high) override { wire += high ? " r1" : " r0"; }
   void ClockRise(bool tms, bool tdi) override { wire += {' ', char('0' + tms), char('0' + tdi)}; }
   void ClockFall() override {
-    if (tdoScript.empty()) return;
-    tdo = tdoScript.front();
-    tdoScript.pop_front();
+    if (!tdoScript.empty()) tdo = tdoScript.front(), tdoScript.pop_front();
   }
   bool Tdo() const override { return tdo; }
 };
@@ -82,7 +77,7 @@ TEST(Mpsse, WhatReachesTheTarget) {
       {"reset line", {{0x80, 0x08, 0x1B}, {0x80, 0x18, 0x1B}, {0x80, 0x00, 0x0B}}, " r0 r1 r1"},
       {"reads from the top", {{0x2A, 0x02}, {0x3B, 0x03, 0xFF}}, " 10 10 10 =A0 11 11 11 11 =50",
        {false, true, true, false, true, false, false, false}},
-      {"bad command", {{0xAA, 0x1B, 0x07, 0xFF}, {0x1B, 0x00, 0x01, 0x84, 0x1B}}, " =FA =AA 11 =FA =84"},
+      {"bad command", {{0xAA, 0x1B, 0x07, 0xFF}, {0x1B, 0x00, 0x01, 0x84, 0x1B}}, " =FAAA 11 =FA84"},
       {"command cut", {{0x3B, 0x07}, {0x55, 0x2A}, {0x00}}, " 11 10 11 10 11 10 11 10 =FF 10 =80"},
   };
   for (const auto& c : cases) {
@@ -98,55 +93,10 @@ TEST(Mpsse, WhatReachesTheTarget) {
     for (const Bytes& write : c.writes) {
       reply.clear();
       mpsse.Run(write, reply);
-      for (std::uint8_t byte : reply) {
-        char text[8];
-        std::snprintf(text, sizeof text, " =%02X", byte);
-        probe.wire += text;
-      }
+      if (!reply.empty()) probe.wire += " =" + qzsim::TraceHex(reply.data(), reply.size());
     }
     EXPECT_EQ(probe.wire, c.wire);
     EXPECT_EQ(warnings.Total(), std::string(c.name) == "bad command" ? 2u : 0u);
-  }
-}
-
-// The answer of a fresh bench to `before` and then `out`, each one FT_Write, after the set-up:
-// MPSSE mode, TCK at 1 MHz, TMS high, reset released.
-Bytes Answer(const qzsim::BenchConfig& config, const Bytes& before, const Bytes& out) {
-  qzsim::ConfigureBench(config);
-  FT_HANDLE handle = nullptr;
-  DWORD count = 0;
-  EXPECT_EQ(FT_Open(0, &handle), FT_OK);
-  EXPECT_EQ(FT_SetBitMode(handle, 0x00, 0x02), FT_OK);
-  for (Bytes write : {Bytes{0x8A, 0x97, 0x8D, 0x80, 0x18, 0x1B, 0x86, 0x1D, 0x00}, before, out})
-    EXPECT_EQ(FT_Write(handle, write.data(), static_cast<DWORD>(write.size()), &count), FT_OK);
-  EXPECT_EQ(FT_GetQueueStatus(handle, &count), FT_OK);
-  Bytes in(count);
-  EXPECT_EQ(FT_Read(handle, in.data(), count, &count), FT_OK);
-  return in;
-}
-
-TEST(Silicon, IdcodeRead) {
-  const Bytes readIdcode = {0x4B, 0x04, 0xFF, 0x4B, 0x04, 0x06, 0x3B, 0x06, 0x02, 0x6B, 0x00,
-                            0x43, 0x4B, 0x01, 0x01, 0x4B, 0x02, 0x81, 0x2A, 0x07, 0x2A, 0x07,
-                            0x2A, 0x07, 0x2A, 0x07, 0x4B, 0x00, 0x43, 0x4B, 0x01, 0x01};
-  const Bytes variant1 = {0x02, 0x00, 0x1D, 0x60, 0xF4, 0x01};
-  struct Case {
-    const char* name;
-    qzsim::BenchConfig config;
-    Bytes before, reply;
-  } cases[] = {
-      {"variant 1", {}, {}, variant1},
-      {"variant 2", {}, {}, {0x02, 0x00, 0x1D, 0x00, 0xF4, 0x01}},
-      {"held in reset", {}, {0x80, 0x08, 0x1B}, variant1},
-      {"no target, TDO stuck at 0", {}, {}, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
-      {"no target, TDO stuck at 1", {}, {}, {0xFE, 0x80, 0xFF, 0xFF, 0xFF, 0xFF}},
-  };
-  cases[1].config.target = {qzsim::kIdcodeVariant2, 2, {}};
-  cases[3].config.noTargetTdo = false;
-  cases[4].config.noTargetTdo = true;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(Answer(c.config, c.before, readIdcode), c.reply);
   }
 }
 
@@ -161,16 +111,10 @@ class Flash : public ::testing::Test {
   Flash& Clocked() { return Set(0xF400, 0x52); }
   // Every bank unprotected, `bank` selected.
   Flash& Ready(std::uint16_t bank) { return Clocked().Set(0xF410, 0).Set(0xF411, 0).Set(0xF401, 1).Set(0xF410, 0).Set(0xF401, bank); }
-  Flash& Latch(Space space, std::uint32_t address, std::uint16_t data = 0) {
-    flash->WriteArray(space, address, data);
-    return *this;
-  }
+  Flash& Latch(Space space, std::uint32_t address, std::uint16_t data = 0) { return flash->WriteArray(space, address, data), *this; }
   Flash& Command(std::uint16_t command) { return Set(0xF414, command).Set(0xF413, 0x80); }
   Flash& Program(Space space, std::uint32_t address, std::uint16_t data = 0) { return Latch(space, address, data).Command(0x20); }
-  Flash& Wait(std::uint64_t micros) {
-    flash->AdvanceTo(now += micros);
-    return *this;
-  }
+  Flash& Wait(std::uint64_t micros) { return flash->AdvanceTo(now += micros), *this; }
 
   std::unique_ptr<qzsim::FlashModule> flash;
   std::uint64_t now = 0;
@@ -198,11 +142,9 @@ TEST_F(Flash, CommandsRunOneAtATimeBehindAOneDeepBuffer) {
 // Each cause of ACCERR (0x10) and PVIOL (0x20): the flag, no command run, each flag cleared by
 // its own bit.
 TEST_F(Flash, MisuseSetsAccerrOrPviolAndChangesNothing) {
-  const struct {
-    std::string name;
-    std::uint16_t flag;
-    std::function<void(Flash&)> steps;
-  } cases[] = {
+  qzsim::FlashFaults stuck;
+  stuck.protectionStuck = true;
+  const struct { std::string name; std::uint16_t flag; std::function<void(Flash&)> steps; } cases[] = {
       {"no divider", 0x10, [](Flash& f) { f.Set(0xF410, 0).Program(P, 0x10); }},
       {"program flash, bank 1", 0x10, [](Flash& f) { f.Ready(1).Program(P, 0x10); }},
       {"third word", 0x10, [](Flash& f) { f.Ready(0).Latch(P, 0xE).Latch(P, 0xF).Program(P, 0x10); }},
@@ -211,8 +153,11 @@ TEST_F(Flash, MisuseSetsAccerrOrPviolAndChangesNothing) {
       {"buffer full", 0x10, [](Flash& f) { f.Ready(0).Program(P, 0x100).Program(P, 0x101).Latch(P, 0x10); }},
       {"program flash protected", 0x20, [](Flash& f) { f.Clocked().Set(0xF411, 0).Program(P, 0x10); }},
       {"boot flash protected", 0x20, [](Flash& f) { f.Clocked().Set(0xF410, 0).Program(P, 0x20010); }},
-      {"data flash protected", 0x20,
-       [](Flash& f) { f.Clocked().Set(0xF410, 0).Set(0xF411, 0).Set(0xF401, 1).Program(X, 0x2010); }},
+      {"data flash protected", 0x20, [](Flash& f) { f.Clocked().Set(0xF410, 0).Set(0xF411, 0).Set(0xF401, 1).Program(X, 0x2010); }},
+      {"program flash, bank 1 unprotected", 0x20, [](Flash& f) { f.Clocked().Set(0xF411, 0).Set(0xF401, 1).Set(0xF410, 0).Set(0xF401, 0).Program(P, 0x10); }},
+      {"bank 2", 0x10, [](Flash& f) { f.Ready(2).Program(P, 0x10); }},
+      {"divider lost by reset", 0x10, [](Flash& f) { f.Clocked().flash->Reset(); f.Set(0xF410, 0).Program(P, 0x10); }},
+      {"protection stuck", 0x20, [&stuck](Flash& f) { f.flash = std::make_unique<qzsim::FlashModule>(qzsim::MemoryMapOf(1), stuck); f.Ready(0).Program(P, 0x20010); }},
   };
   for (const auto& misuse : cases) {
     SCOPED_TRACE(misuse.name);
@@ -223,6 +168,29 @@ TEST_F(Flash, MisuseSetsAccerrOrPviolAndChangesNothing) {
       EXPECT_EQ(flash->Cell(space, address), 0xFFFF);
     EXPECT_EQ(Set(0xF413, 0x30 ^ misuse.flag).Status(), 0x00C0 | misuse.flag);
     EXPECT_EQ(Set(0xF413, misuse.flag).Status(), 0x00C0);
+  }
+}
+
+// Read-backs after writes, then after a reset: FMCLKD takes its first write only, DIVLD (0x80)
+// telling so; FMCR keeps bits 0-1 and picks the bank whose FMPROT is read and written (banks 2
+// and 3 have none); FMPROT and FMPROTB can be lowered, never raised.
+TEST_F(Flash, RegistersReadBack) {
+  const struct { std::vector<std::pair<std::uint32_t, std::uint16_t>> writes; std::uint32_t read; std::uint16_t value, afterReset; } cases[] = {
+      {{{0xF400, 0x152}, {0xF400, 0x13}}, 0xF400, 0x00D2, 0x0000},
+      {{{0xF401, 0x07}}, 0xF401, 0x0003, 0x0000},
+      {{{0xF410, 0x00FF}, {0xF410, 0xFF0F}}, 0xF410, 0x000F, 0xFFFF},
+      {{{0xF410, 0}, {0xF401, 1}}, 0xF410, 0xFFFF, 0xFFFF},
+      {{{0xF401, 1}, {0xF410, 0x1234}, {0xF401, 0}, {0xF410, 0x00FF}, {0xF401, 1}}, 0xF410, 0x1234, 0xFFFF},
+      {{{0xF401, 3}, {0xF410, 0}, {0xF401, 0}}, 0xF410, 0xFFFF, 0xFFFF},
+      {{{0xF401, 2}}, 0xF410, 0x0000, 0xFFFF},
+      {{{0xF410, 0}, {0xF411, 0x0F0F}, {0xF411, 0xFFF0}}, 0xF411, 0x0F00, 0xFFFF},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    for (const auto& [address, value] : c.writes) Set(address, value);
+    EXPECT_EQ(flash->ReadRegister(c.read), c.value) << std::hex << c.read << " after " << c.writes.size();
+    flash->Reset();
+    EXPECT_EQ(flash->ReadRegister(c.read), c.afterReset) << std::hex << c.read << " after " << c.writes.size();
   }
 }
 

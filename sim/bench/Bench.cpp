@@ -1,14 +1,10 @@
 #include "Bench.h"
 
-#include <thread>
-
 namespace qzsim {
 
 namespace {
 
-// Handles are tokens, never dereferenced; each open gets a new one, so a stale handle
-// never matches the open device.
-constexpr std::uintptr_t kHandleBase = 0x5100000;
+constexpr DeviceToken kTokenBase = 0x5100000;
 
 std::unique_ptr<Bench>& BenchSlot() {
   static std::unique_ptr<Bench> bench;
@@ -16,30 +12,6 @@ std::unique_ptr<Bench>& BenchSlot() {
 }
 
 }  // namespace
-
-VirtualClock::VirtualClock(bool realtime)
-    : realtime_(realtime), start_(std::chrono::steady_clock::now()) {}
-
-std::uint64_t VirtualClock::NowMicros() const {
-  if (!realtime_) return micros_;
-  const auto elapsed = std::chrono::steady_clock::now() - start_;
-  return static_cast<std::uint64_t>(
-      std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count());
-}
-
-void VirtualClock::Sleep(std::uint32_t ms) { SleepMicros(static_cast<std::uint64_t>(ms) * 1000); }
-
-void VirtualClock::SleepMicros(std::uint64_t micros) {
-  if (realtime_) {
-    std::this_thread::sleep_for(std::chrono::microseconds(micros));
-  } else {
-    micros_ += micros;
-  }
-}
-
-void VirtualClock::Poll() {
-  if (!realtime_) micros_ += kPollMicros;
-}
 
 Bench::Bench(const BenchConfig& config)
     : config_(config),
@@ -71,9 +43,9 @@ void Bench::Trace(const std::string& line) {
   if (config_.trace) *config_.trace << line << '\n';
 }
 
-FT_HANDLE Bench::Open() {
+DeviceToken Bench::Open() {
   ++opens_;
-  open_ = reinterpret_cast<FT_HANDLE>(kHandleBase + opens_);
+  open_ = kTokenBase + opens_;
   return *open_;
 }
 

@@ -23,6 +23,10 @@ struct AdapterFaults {
 
 class VirtualAdapter {
  public:
+  // The bit modes modelled: reset (the serial engine) and MPSSE.
+  static constexpr std::uint8_t kModeReset = 0x00;
+  static constexpr std::uint8_t kModeMpsse = 0x02;
+
   VirtualAdapter(JtagPins& connector, Warnings& warnings, const AdapterFaults& faults);
 
   bool Unplugged() const { return unplugged_; }
@@ -35,7 +39,7 @@ class VirtualAdapter {
   std::vector<std::uint8_t> Read(std::size_t count);
   // Empties both directions.
   void Purge();
-  // 0x02 enters MPSSE mode, 0x00 leaves it; false for any other mode.
+  // kModeMpsse enters MPSSE mode, kModeReset leaves it; false for any other mode.
   bool SetBitMode(std::uint8_t mode);
   // The device is closed or unplugged: its pins float.
   void Release();

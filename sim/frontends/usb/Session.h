@@ -25,6 +25,9 @@ struct Session {
   std::array<libusb_device_handle*, Ft2232h::kInterfaces> claimedBy{};
   // A transfer is under way: a sleep now is the chip's latency wait, not one of the program's.
   bool inTransfer = false;
+  // The process is ending through exit(), with this status.
+  bool exiting = false;
+  int exitStatus = 0;
 };
 
 // Set up at the program's first libusb call and kept to the very end of the process, whose

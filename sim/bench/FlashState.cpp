@@ -1,8 +1,10 @@
 #include "FlashState.h"
 
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -98,14 +100,32 @@ std::string LoadFlashStateFile(FlashModule& flash, const std::string& file) {
 std::string SaveFlashStateFile(FlashModule& flash, const std::string& file) {
   flash.Settle();
   const std::string partial = file + ".partial";
+  std::error_code ignored;
   {
     std::ofstream out(partial, std::ios::trunc);
     SaveFlashState(flash, out);
-    if (!out.flush()) return "cannot write " + partial;
+    if (!out.flush()) {
+      if (out.is_open()) std::filesystem::remove(partial, ignored);
+      return "cannot write " + partial;
+    }
   }
   std::error_code error;
   std::filesystem::rename(partial, file, error);
-  return error ? "cannot replace " + file + ": " + error.message() : std::string();
+  if (!error) return {};
+  std::filesystem::remove(partial, ignored);
+  return "cannot replace " + file + ": " + error.message();
+}
+
+std::string CheckFlashStateFile(const std::string& file) {
+  const std::string cannot = "cannot save state file " + file + ": ";
+  std::error_code ignored;
+  if (std::filesystem::is_directory(file, ignored)) return cannot + "it is a folder";
+  const std::string partial = file + ".partial";
+  std::FILE* probe = std::fopen(partial.c_str(), "w");
+  if (probe == nullptr) return cannot + std::strerror(errno);
+  std::fclose(probe);
+  std::filesystem::remove(partial, ignored);
+  return {};
 }
 
 }  // namespace qzsim

@@ -2,14 +2,13 @@
 // bus, the target on the first one's connector, and the clock they all run on.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 
-#include "D2XX.h"
+#include "Clock.h"
 #include "JtagPins.h"
 #include "Target.h"
 #include "VirtualAdapter.h"
@@ -37,23 +36,9 @@ struct BenchStats {
   std::uint64_t sleepMs = 0;       // SleepMs arguments added up
 };
 
-// Virtual time, in microseconds, moved only by sleeps and queue polls; or the real clock.
-class VirtualClock {
- public:
-  // What one USB round trip asking for the queue status costs.
-  static constexpr std::uint64_t kPollMicros = 125;
-
-  explicit VirtualClock(bool realtime);
-  std::uint64_t NowMicros() const;
-  void Sleep(std::uint32_t ms);
-  void SleepMicros(std::uint64_t micros);
-  void Poll();
-
- private:
-  const bool realtime_;
-  const std::chrono::steady_clock::time_point start_;
-  std::uint64_t micros_ = 0;
-};
+// An open device as the front-ends know it: a token, never dereferenced; each open makes a new
+// one, so a stale token never matches the open device.
+using DeviceToken = std::uintptr_t;
 
 class Bench {
  public:
@@ -72,9 +57,9 @@ class Bench {
   std::string StatsSummary() const;
   void Trace(const std::string& line);
 
-  // The one open handle, if the first device is open.
-  std::optional<FT_HANDLE> OpenHandle() const { return open_; }
-  FT_HANDLE Open();
+  // The one open device's token, if the target's device is open.
+  std::optional<DeviceToken> OpenDevice() const { return open_; }
+  DeviceToken Open();
   void Close();
 
  private:
@@ -85,8 +70,8 @@ class Bench {
   VirtualAdapter adapter_;
   VirtualClock clock_;
   BenchStats stats_;
-  std::optional<FT_HANDLE> open_;
-  std::uintptr_t opens_ = 0;
+  std::optional<DeviceToken> open_;
+  DeviceToken opens_ = 0;
 };
 
 // Bytes as the traces show them: upper-case hex pairs without spaces.

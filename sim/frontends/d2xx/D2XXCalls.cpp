@@ -39,10 +39,16 @@ void TraceData(Bench& bench, const char* name, const void* buffer, DWORD count, 
   bench.Trace(line);
 }
 
+FT_HANDLE AsHandle(DeviceToken token) { return reinterpret_cast<FT_HANDLE>(token); }
+
+bool IsOpen(const Bench& bench, FT_HANDLE handle) {
+  return bench.OpenDevice() && AsHandle(*bench.OpenDevice()) == handle;
+}
+
 // Every call on a handle goes through here: a closed, stale or never-opened handle and an
 // unplugged adapter move nothing.
 FT_STATUS Check(Bench& bench, FT_HANDLE handle) {
-  if (!bench.OpenHandle() || *bench.OpenHandle() != handle) return FT_INVALID_HANDLE;
+  if (!IsOpen(bench, handle)) return FT_INVALID_HANDLE;
   if (bench.Adapter().Unplugged()) return FT_IO_ERROR;
   return FT_OK;
 }
@@ -65,7 +71,7 @@ FT_STATUS GetDeviceInfoDetail(Bench& bench, DWORD index, DWORD* flags, DWORD* ty
   if (index >= bench.Devices()) {
     status = FT_DEVICE_NOT_FOUND;
   } else {
-    const bool inUse = index != bench.TargetDevice() || bench.OpenHandle();
+    const bool inUse = index != bench.TargetDevice() || bench.OpenDevice();
     if (flags) *flags = FT_FLAGS_HISPEED | (inUse ? FT_FLAGS_OPENED : 0);
     if (type) *type = FT_DEVICE_232H;
     if (id) *id = kVirtualChipId;
@@ -89,10 +95,10 @@ FT_STATUS Open(Bench& bench, int deviceNumber, FT_HANDLE* handle) {
   } else if (deviceNumber < 0 || static_cast<unsigned>(deviceNumber) >= bench.Devices()) {
     status = FT_DEVICE_NOT_FOUND;
   } else if (static_cast<unsigned>(deviceNumber) != bench.TargetDevice() || bench.Adapter().Unplugged() ||
-             bench.OpenHandle()) {
+             bench.OpenDevice()) {
     status = FT_DEVICE_NOT_OPENED;
   } else {
-    *handle = bench.Open();
+    *handle = AsHandle(bench.Open());
   }
   return Traced(bench, status, "FT_Open", std::to_string(deviceNumber));
 }
@@ -190,7 +196,7 @@ FT_STATUS SetBitMode(Bench& bench, FT_HANDLE handle, UCHAR pinMask, UCHAR mode) 
 
 FT_STATUS Close(Bench& bench, FT_HANDLE handle) {
   const FT_STATUS status = Check(bench, handle);
-  if (bench.OpenHandle() && *bench.OpenHandle() == handle) bench.Close();
+  if (IsOpen(bench, handle)) bench.Close();
   return Traced(bench, status, "FT_Close");
 }
 

@@ -21,7 +21,7 @@ using d2xx::Handle;
 using d2xx::Status;
 using d2xx::Uchar;
 
-constexpr qzsim::StandInKind kKind{"virtual-driver", true, true};
+constexpr qzsim::StandInKind kKind{"virtual-driver", true, true, false};
 
 qzsim::StandIn* standIn = nullptr;  // set up at the first call, kept until the library goes
 
@@ -93,8 +93,11 @@ __declspec(dllexport) Status WINAPI FT_SetBitMode(Handle handle, Uchar pinMask, 
 
 __declspec(dllexport) Status WINAPI FT_Close(Handle handle) { return d2xx::Close(Bench(), handle); }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_DETACH && standIn != nullptr) standIn->Finish();
+// The process's exit status is not to be seen from here: a lost state ends it with 1.
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID processEnding) {
+  if (reason == DLL_PROCESS_DETACH && standIn != nullptr && !standIn->Finish() && processEnding != nullptr) {
+    TerminateProcess(GetCurrentProcess(), 1);
+  }
   return TRUE;
 }
 

@@ -1,6 +1,7 @@
-// The command line of qzflash-sim.
+// The command line of qzflash-sim, and the options of the stand-ins in QZSIM_OPTIONS.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
@@ -9,12 +10,17 @@
 
 namespace qzsim {
 
+// How opening the FT2232H through the libusb stand-in fails, as a real one fails: the device
+// node is not the user's, another program holds the interface, or the device went away.
+enum class UsbError : std::uint8_t { None, Access, Busy, NoDevice };
+
 struct SimOptions {
   BenchConfig bench;  // everything but the trace stream
   std::string stateFile;
   std::string traceFile;
   bool stats = false;  // print the stats line at exit
   bool help = false;
+  UsbError usbError = UsbError::None;
   std::vector<std::string> programArgs;  // everything after "--", for the program
 };
 

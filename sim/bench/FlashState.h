@@ -24,9 +24,12 @@ std::string LoadFlashState(FlashModule& flash, std::istream& in);
 
 // The state file of a run. Loading a file that does not exist leaves the flash erased; saving
 // first lets the commands the target started run to their end (it stays powered after the
-// program exits), writes FILE.partial and renames it over FILE. Empty on success, else the
-// message to show.
+// program exits), writes FILE.partial and renames it over FILE, and leaves no FILE.partial
+// when it fails. Empty on success, else the message to show.
 std::string LoadFlashStateFile(FlashModule& flash, const std::string& file);
 std::string SaveFlashStateFile(FlashModule& flash, const std::string& file);
+// Before a run, so that its flash is never lost at the end: FILE is no folder and FILE.partial
+// can be made beside it (and is removed again). Empty when the state can be saved.
+std::string CheckFlashStateFile(const std::string& file);
 
 }  // namespace qzsim

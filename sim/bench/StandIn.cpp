@@ -7,7 +7,6 @@
 
 #include "Bench.h"
 #include "FlashState.h"
-#include "SimOptions.h"
 
 namespace qzsim {
 
@@ -53,6 +52,15 @@ std::string StandIn::Configure(const StandInKind& kind) {
       (options.bench.devices != BenchConfig{}.devices || options.bench.targetDevice != BenchConfig{}.targetDevice)) {
     return std::string(kVariable) + ": --devices and --target-device do not apply: the bus carries one FT2232H";
   }
+  if (!kind.usbErrors && options.usbError != UsbError::None) {
+    return std::string(kVariable) + ": --usb-error applies only to the libusb stand-in";
+  }
+  if (!options.stateFile.empty()) {
+    if (std::string unusable = CheckFlashStateFile(options.stateFile); !unusable.empty()) {
+      return unusable;
+    }
+  }
+  usbError_ = options.usbError;
   realtime_ = options.bench.realtime = options.bench.realtime || kind.realClockOnly;
   stats_ = options.stats;
   if (!options.traceFile.empty()) {
@@ -73,19 +81,24 @@ std::string StandIn::Configure(const StandInKind& kind) {
   return {};
 }
 
-void StandIn::Finish() {
-  if (!usable_ || !used_ || finished_) return;
+bool StandIn::Finish() {
+  if (!usable_ || !used_ || finished_) return true;
   finished_ = true;
+  bool saved = true;
   // The program's last lines come before the summary on a shared terminal.
   std::fflush(stdout);
   if (!stateFile_.empty()) {
     const std::string error = SaveFlashStateFile(bench_->Controller().Flash(), stateFile_);
-    if (!error.empty()) std::fprintf(stderr, "%s: %s\n", name_, error.c_str());
+    if (!error.empty()) {
+      std::fprintf(stderr, "%s: %s\n", name_, error.c_str());
+      saved = false;
+    }
   }
   trace_.close();
   const std::string summary = bench_->ProtocolWarnings().Summary();
   if (!summary.empty()) std::fprintf(stderr, "%s: %s\n", name_, summary.c_str());
   if (stats_) std::fprintf(stderr, "%s: %s\n", name_, bench_->StatsSummary().c_str());
+  return saved;
 }
 
 }  // namespace qzsim

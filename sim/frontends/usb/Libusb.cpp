@@ -4,6 +4,9 @@
 // contexts, device lists, handles, interface claims and the kernel's serial driver.
 #include <libusb.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 
@@ -24,7 +27,7 @@ namespace qzsim::usb {
 
 namespace {
 
-constexpr StandInKind kKind{"virtual-usb", false, false};
+constexpr StandInKind kKind{"virtual-usb", false, false, true};
 
 Session* session = nullptr;
 
@@ -38,9 +41,10 @@ Ft2232h& Chip() { return Current().chip; }
 bool ValidInterface(int interface) { return interface >= 0 && interface < Ft2232h::kInterfaces; }
 
 // usbfs claims an interface itself for a transfer when nothing holds it; the kernel's serial
-// driver still holding it makes the transfer fail.
+// driver still holding it, or another program (--usb-error busy), makes the claim fail.
 int Claim(libusb_device_handle* handle, int interface, bool detachDriver) {
   Session& run = Current();
+  if (run.standIn.OpenFailure() == UsbError::Busy) return LIBUSB_ERROR_BUSY;
   const auto i = static_cast<std::size_t>(interface);
   if (run.claimedBy[i] == handle) return LIBUSB_SUCCESS;
   if (run.claimedBy[i] != nullptr) return LIBUSB_ERROR_BUSY;
@@ -52,14 +56,26 @@ int Claim(libusb_device_handle* handle, int interface, bool detachDriver) {
   return LIBUSB_SUCCESS;
 }
 
-// At exit the target stays powered: what it started, it finishes, and the run is summed up.
+void RecordExitStatus(int status, void*) {
+  session->exiting = true;
+  session->exitStatus = status;
+}
+
+// At exit the target stays powered: what it started, it finishes, and the run is summed up. The
+// exit handlers have run, so only ending here can turn a lost state into a failed run.
 __attribute__((destructor)) void Finish() {
-  if (session != nullptr) session->standIn.Finish();
+  if (session == nullptr || session->standIn.Finish()) return;
+  if (session->exiting && session->exitStatus == 0) {
+    std::fflush(nullptr);
+    _exit(1);
+  }
 }
 
 }  // namespace
 
-Session::Session() : standIn(kKind), chip(standIn.TheBench()), startMicros(RealMonotonicMicros()) {}
+Session::Session() : standIn(kKind), chip(standIn.TheBench()), startMicros(RealMonotonicMicros()) {
+  on_exit(RecordExitStatus, nullptr);
+}
 
 Session* CurrentSession() { return session; }
 
@@ -123,7 +139,9 @@ uint8_t libusb_get_bus_number(libusb_device*) { return 1; }
 uint8_t libusb_get_device_address(libusb_device*) { return 2; }
 
 int libusb_open(libusb_device* device, libusb_device_handle** handle) {
-  if (!Chip().Present()) return LIBUSB_ERROR_NO_DEVICE;
+  const qzsim::UsbError failure = Current().standIn.OpenFailure();
+  if (!Chip().Present() || failure == qzsim::UsbError::NoDevice) return LIBUSB_ERROR_NO_DEVICE;
+  if (failure == qzsim::UsbError::Access) return LIBUSB_ERROR_ACCESS;
   *handle = new libusb_device_handle{libusb_ref_device(device)};
   return LIBUSB_SUCCESS;
 }

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "D2XX.h"
-
 namespace qzsim {
 
 VirtualAdapter::VirtualAdapter(JtagPins& connector, Warnings& warnings, const AdapterFaults& faults)
@@ -46,12 +44,12 @@ void VirtualAdapter::Purge() {
 }
 
 bool VirtualAdapter::SetBitMode(std::uint8_t mode) {
-  if (mode == FT_BITMODE_MPSSE) {
+  if (mode == kModeMpsse) {
     mpsseMode_ = true;
     mpsse_.Enter();
     return true;
   }
-  if (mode == FT_BITMODE_RESET) {
+  if (mode == kModeReset) {
     Release();
     return true;
   }
