@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "Console.h"
 #include "Image.h"
@@ -78,12 +79,37 @@ TEST_F(VirtualUsbTest, DevicesAreListedFromTheChipsStrings) {
 
 // An FT2232H that is not the user's, that another program holds, or that went away between
 // listing and opening: the program finds no adapter it can use, and nothing reaches the chip.
+// A command says why in libusb's words.
 TEST_F(VirtualUsbTest, AnAdapterThatCannotBeOpenedRunsNothing) {
-  for (const char* kind : {"access", "busy", "no-device"}) {
-    const RunResult run = Usb({"--usb-error", kind, "--trace", InBench("trace.txt")}, "2\n\n");
+  const std::pair<const char*, const char*> cases[] = {
+      {"access", "qzflash: no permission to open the adapter: libusb_open() failed (LIBUSB_ERROR_ACCESS); a udev "
+                 "rule grants it (README, \"Access rights (udev)\")\n"},
+      {"busy", "qzflash: adapter 0 is in use\n"},
+      {"no-device", "qzflash: adapter 0 cannot be opened: libusb_open() failed (LIBUSB_ERROR_NO_DEVICE)\n"},
+  };
+  for (const auto& [kind, said] : cases) {
+    const RunResult run = Usb({"--usb-error", kind, "--trace", InBench("trace.txt")}, "", {"erase"});
     EXPECT_EQ(run.status, 3) << kind;
+    EXPECT_EQ(run.err, said);
     EXPECT_EQ(bench.Read("trace.txt"), "") << kind;
   }
+}
+
+// A queue poll that finds the answer in takes it: no IN transfer waits out the latency timer
+// for nothing, but the one at the port's set-up, when nothing is queued yet.
+TEST_F(VirtualUsbTest, AnswersAlreadyInCostNoLatencyPeriod) {
+  UseExample(1);
+  Usb({"--state", InBench("state.txt")}, "", {"program", "image.s19"});
+  const RunResult run = Usb({"--state", InBench("state.txt"), "--trace", InBench("trace.txt")}, "", {"verify", "image.s19"});
+  EXPECT_EQ(run.status, 0);
+  std::istringstream trace(bench.Read("trace.txt"));
+  int reads = 0, empty = 0;
+  for (std::string line; std::getline(trace, line);) {
+    reads += line.starts_with("read ");
+    empty += line == "read 3260";
+  }
+  EXPECT_GT(reads, 100);
+  EXPECT_EQ(empty, 1);
 }
 
 }  // namespace

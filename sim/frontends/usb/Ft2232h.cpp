@@ -104,15 +104,7 @@ constinit libusb_config_descriptor config{
     .extra_length = 0,
 };
 
-std::string ErrorName(int error) {
-  switch (error) {
-    case LIBUSB_ERROR_NO_DEVICE: return "LIBUSB_ERROR_NO_DEVICE";
-    case LIBUSB_ERROR_PIPE: return "LIBUSB_ERROR_PIPE";
-    case LIBUSB_ERROR_TIMEOUT: return "LIBUSB_ERROR_TIMEOUT";
-    case LIBUSB_ERROR_OVERFLOW: return "LIBUSB_ERROR_OVERFLOW";
-  }
-  return "LIBUSB_ERROR " + std::to_string(error);
-}
+std::string ErrorName(int error) { return libusb_error_name(error); }
 
 std::string Hex(unsigned value, int digits) {
   static constexpr char kDigits[] = "0123456789ABCDEF";

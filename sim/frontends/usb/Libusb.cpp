@@ -245,6 +245,33 @@ int libusb_get_string_descriptor_ascii(libusb_device_handle*, uint8_t index, uns
   return count;
 }
 
+// libusb's own names, which programs print.
+const char* libusb_error_name(int code) {
+  switch (code) {
+    case LIBUSB_SUCCESS: return "LIBUSB_SUCCESS / LIBUSB_TRANSFER_COMPLETED";
+    case LIBUSB_ERROR_IO: return "LIBUSB_ERROR_IO";
+    case LIBUSB_ERROR_INVALID_PARAM: return "LIBUSB_ERROR_INVALID_PARAM";
+    case LIBUSB_ERROR_ACCESS: return "LIBUSB_ERROR_ACCESS";
+    case LIBUSB_ERROR_NO_DEVICE: return "LIBUSB_ERROR_NO_DEVICE";
+    case LIBUSB_ERROR_NOT_FOUND: return "LIBUSB_ERROR_NOT_FOUND";
+    case LIBUSB_ERROR_BUSY: return "LIBUSB_ERROR_BUSY";
+    case LIBUSB_ERROR_TIMEOUT: return "LIBUSB_ERROR_TIMEOUT";
+    case LIBUSB_ERROR_OVERFLOW: return "LIBUSB_ERROR_OVERFLOW";
+    case LIBUSB_ERROR_PIPE: return "LIBUSB_ERROR_PIPE";
+    case LIBUSB_ERROR_INTERRUPTED: return "LIBUSB_ERROR_INTERRUPTED";
+    case LIBUSB_ERROR_NO_MEM: return "LIBUSB_ERROR_NO_MEM";
+    case LIBUSB_ERROR_NOT_SUPPORTED: return "LIBUSB_ERROR_NOT_SUPPORTED";
+    case LIBUSB_ERROR_OTHER: return "LIBUSB_ERROR_OTHER";
+    case LIBUSB_TRANSFER_ERROR: return "LIBUSB_TRANSFER_ERROR";
+    case LIBUSB_TRANSFER_TIMED_OUT: return "LIBUSB_TRANSFER_TIMED_OUT";
+    case LIBUSB_TRANSFER_CANCELLED: return "LIBUSB_TRANSFER_CANCELLED";
+    case LIBUSB_TRANSFER_STALL: return "LIBUSB_TRANSFER_STALL";
+    case LIBUSB_TRANSFER_NO_DEVICE: return "LIBUSB_TRANSFER_NO_DEVICE";
+    case LIBUSB_TRANSFER_OVERFLOW: return "LIBUSB_TRANSFER_OVERFLOW";
+  }
+  return "**UNKNOWN**";
+}
+
 // libftdi1's asynchronous calls (its *_submit functions and streaming) are not modelled: the
 // D2XX back-end makes only synchronous transfers. A submission is refused, so nothing is ever
 // in flight and there is no event to handle.
