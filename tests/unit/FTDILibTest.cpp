@@ -44,13 +44,15 @@ TEST_F(FTDILibTest, EachBuilderAppendsItsCommandAndAFlushSendsThemInOneWrite) {
 }
 
 // ReadData waits, then reads until the whole answer to what was sent has come, and takes its
-// value from the tail, the last byte most significant.
+// value from the tail, the last byte most significant. A fast read asks the chip for the answer
+// at once (0x87) and does not wait.
 TEST_F(FTDILibTest, AnswersAreAwaitedWholeAndReadFromTheirTail) {
   struct Case {
     const char* name;
     int reads, width;
     std::vector<fake::Bytes> pieces;
     std::uint32_t value;
+    ReadMode mode = ReadMode::FixedWait;
   };
   fake::Bytes long1300(1300);
   for (std::size_t i = 0; i < long1300.size(); ++i) long1300[i] = static_cast<std::uint8_t>(i);
@@ -58,18 +60,22 @@ TEST_F(FTDILibTest, AnswersAreAwaitedWholeAndReadFromTheirTail) {
       {"in one piece", 3, 2, {Hex("12 34 56")}, 0x5634},
       // Longer than the receive buffer, in one piece: the tail is kept.
       {"longer than the buffer", 1300, 2, {long1300}, 0x1312},
+      {"fast, in pieces", 3, 2, {Hex("12"), {}, Hex("34 56")}, 0x5634, ReadMode::SendImmediate},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ResetHost();
     SetReadWait(4);
+    SetReadMode(c.mode);
     for (int i = 0; i < c.reads; ++i) GetDataUp(8);
     fake::ReplyInPieces(c.pieces);
-    FlushOutputBuffer();
+    FlushForRead();
     ReadData(c.width);
+    SetReadMode(ReadMode::FixedWait);
     EXPECT_EQ(static_cast<std::uint32_t>(DataRead), c.value);
-    EXPECT_EQ(fake::adapter.calls[1].name, "Sleep");
-    EXPECT_EQ(fake::adapter.calls[1].args, std::vector<std::uint32_t>{4});
+    const bool fast = c.mode == ReadMode::SendImmediate;
+    EXPECT_EQ(fake::Writes()[0].back(), fast ? 0x87 : 0x07) << "the last byte: 0x87, or the read's length";
+    EXPECT_EQ(fake::adapter.calls[1].name, fast ? "FT_GetQueueStatus" : "Sleep");
     EXPECT_TRUE(fake::adapter.rx.empty() && fake::adapter.arriving.empty()) << "all of it read";
     for (const fake::Call& call : fake::adapter.calls) {
       if (call.name == "FT_Read") {
