@@ -1,5 +1,6 @@
 // The adapter chip's MPSSE engine: decodes the command stream of each USB write and drives
-// the JTAG pins and the low GPIO byte. Data and TMS bits go least significant bit first.
+// the JTAG pins and the low GPIO byte, one TCK period per clock, on a time of its own. Data and
+// TMS bits go least significant bit first.
 #pragma once
 
 #include <cstdint>

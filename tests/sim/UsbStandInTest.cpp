@@ -127,9 +127,7 @@ TEST(UsbStandIn, AsLibftdi1SeesIt) {
       {"--unplug-after 2", ready + "detach:1 outB:00 outA:AA outB:AA in outA:AA in latency:2 release:0 claim:1 detach:1 config:1 list open",
        " 0 0 0 0 0 0 0 0 0/3260FAAA/16000 0 -4//0 -4 -4 -4 -4 -4 0 -4\nvirtual-usb: protocol warnings: 1 (bad-command echo 1)\n"},
       {"", setUp + idcode, " 0 0 0 0 0 0 0/326002001D60F401/16017\n"},
-      {"--variant 2", setUp + idcode, " 0 0 0 0 0 0 0/326002001D00F401/16017\n"},
       {"", setUp + "outA:80081B " + idcode, " 0 0 0 0 0 0 0 0/326002001D60F401/16017\n"},
-      {"--no-target 0", setUp + idcode, " 0 0 0 0 0 0 0/3260000000000000/16017\n"},
       {"--no-target 1", setUp + idcode, " 0 0 0 0 0 0 0/3260FE80FFFFFFFF/16017\n"},
       // An IN request waits for a send-immediate after the 8 clocks of a read, or for the latency
       // timer after them.
