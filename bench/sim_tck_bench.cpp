@@ -44,9 +44,9 @@ int main() {
   qzsim::Target target(qzsim::TargetConfig{}, warnings);
   ClockCounter counter(target);
   qzsim::Mpsse mpsse(counter, warnings);
-  mpsse.Enter();
+  mpsse.Enter(0);
 
-  std::vector<std::uint8_t> reply;
+  qzsim::EngineOutput reply;
   // Clock set-up; core TAP, debug request, EOnCE instruction.
   const std::vector<std::uint8_t> setup = {
       0x8A, 0x97, 0x8D, 0x80, 0x18, 0x1B, 0x86, 0x1D, 0x00, 0x85, 0x4B, 0x04, 0xFF,
@@ -54,7 +54,7 @@ int main() {
       0x02, 0x81, 0x3B, 0x02, 0x02, 0x6B, 0x00, 0x43, 0x4B, 0x01, 0x01, 0x4B, 0x04,
       0x06, 0x3B, 0x02, 0x07, 0x6B, 0x00, 0x43, 0x4B, 0x01, 0x01, 0x4B, 0x04, 0x06,
       0x3B, 0x02, 0x06, 0x6B, 0x00, 0x43, 0x4B, 0x01, 0x01};
-  mpsse.Run(setup, reply);
+  mpsse.Run(setup, 0, reply);
 
   // Injection of 0x81A0: 63 bytes, 67 clocks.
   std::vector<std::uint8_t> injection;
@@ -72,8 +72,8 @@ int main() {
   counter.cycles = 0;
   const auto start = std::chrono::steady_clock::now();
   while (counter.cycles < kCycles) {
-    reply.clear();
-    mpsse.Run(write, reply);
+    reply.Clear();
+    mpsse.Run(write, 0, reply);
   }
   const auto elapsed = std::chrono::steady_clock::now() - start;
   const double ms = std::chrono::duration<double, std::milli>(elapsed).count();

@@ -35,7 +35,9 @@ std::string Bench::StatsSummary() const {
          std::to_string(micros / 1'000'000) + '.' + millis + " s, sleeps " +
          std::to_string(stats_.sleepMs) + " ms, writes " + std::to_string(stats_.writes) + " (" +
          std::to_string(stats_.bytesWritten) + " bytes), reads " + std::to_string(stats_.reads) +
-         " (" + std::to_string(stats_.bytesRead) + " bytes), sync echoes " +
+         " (" + std::to_string(stats_.bytesRead) + " bytes), TCK " +
+         std::to_string(adapter_.TckMicros() / 1000) + " ms, answer waits " +
+         std::to_string(clock_.WaitedMicros() / 1000) + " ms, sync echoes " +
          std::to_string(warnings_.SyncEchoes());
 }
 
@@ -51,7 +53,7 @@ DeviceToken Bench::Open() {
 
 void Bench::Close() {
   open_.reset();
-  adapter_.Release();
+  adapter_.Release(clock_.NowMicros());
   adapter_.Purge();
 }
 

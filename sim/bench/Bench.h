@@ -52,8 +52,7 @@ class Bench {
   VirtualClock& Clock() { return clock_; }
   BenchStats& Stats() { return stats_; }
   // "stats: virtual 1.234 s, sleeps 1200 ms, writes 5 (80 bytes), reads 4 (16 bytes),
-  // sync echoes 1";
-  // "real" instead of "virtual" on the real clock.
+  // TCK 3 ms, answer waits 34 ms, sync echoes 1"; "real" instead of "virtual" on the real clock.
   std::string StatsSummary() const;
   void Trace(const std::string& line);
 

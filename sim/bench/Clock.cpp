@@ -25,7 +25,16 @@ void VirtualClock::SleepMicros(std::uint64_t micros) {
 }
 
 void VirtualClock::Poll() {
-  if (!realtime_) micros_ += kPollMicros;
+  if (realtime_) return;
+  micros_ += kPollMicros;
+  waited_ += kPollMicros;
+}
+
+void VirtualClock::WaitUntil(std::uint64_t micros) {
+  const std::uint64_t now = NowMicros();
+  if (micros <= now) return;
+  SleepMicros(micros - now);
+  waited_ += micros - now;
 }
 
 }  // namespace qzsim

@@ -1,6 +1,8 @@
 // What the adapter's JTAG connector is wired to.
 #pragma once
 
+#include <cstdint>
+
 namespace qzsim {
 
 class JtagPins {
@@ -13,6 +15,9 @@ class JtagPins {
   // Falling TCK edge: the target updates TDO.
   virtual void ClockFall() = 0;
   virtual bool Tdo() const = 0;
+  // The time on the virtual clock, in microseconds, of what the pins do next: what the target
+  // does on its own (a flash command running) catches up to it.
+  virtual void AdvanceTo(std::uint64_t) {}
 };
 
 // An empty connector: TDO sits at one level whatever is clocked.

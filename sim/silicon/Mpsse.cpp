@@ -1,5 +1,7 @@
 #include "Mpsse.h"
 
+#include <algorithm>
+
 namespace qzsim {
 
 namespace {
@@ -12,14 +14,16 @@ constexpr std::uint8_t kTmsCommandTdi = 0x80;
 
 Mpsse::Mpsse(JtagPins& pins, Warnings& warnings) : pins_(pins), warnings_(warnings) {}
 
-void Mpsse::Enter() {
+void Mpsse::Enter(Ticks now) {
+  now_ = std::max(now_, now);
   clock_ = ClockSettings{};
   firstCommand_ = true;
   partial_.clear();
   SetLowByte(0, 0);
 }
 
-void Mpsse::Leave() {
+void Mpsse::Leave(Ticks now) {
+  now_ = std::max(now_, now);
   partial_.clear();
   SetLowByte(0, 0);
 }
@@ -27,7 +31,9 @@ void Mpsse::Leave() {
 int Mpsse::OperandCount(std::uint8_t opcode) {
   switch (opcode) {
     case kLoopbackOff:
+    case kSendImmediate:
     case kDivideBy5Off:
+    case kDivideBy5On:
     case kThreePhaseOff:
     case kAdaptiveOff: return 0;
     case kBitsInRising:
@@ -47,7 +53,8 @@ int Mpsse::OperandCount(std::uint8_t opcode) {
   }
 }
 
-void Mpsse::Run(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& reply) {
+void Mpsse::Run(std::span<const std::uint8_t> bytes, Ticks arrival, EngineOutput& reply) {
+  now_ = std::max(now_, arrival);
   std::size_t at = 0;
   if (!partial_.empty()) {
     const std::size_t length = 1 + static_cast<std::size_t>(OperandCount(partial_[0]));
@@ -61,8 +68,8 @@ void Mpsse::Run(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& 
     const int operands = OperandCount(opcode);
     if (operands < 0) {
       // The engine echoes what it did not understand and drops the rest of the transfer.
-      reply.push_back(kBadCommand);
-      reply.push_back(opcode);
+      Answer(kBadCommand, reply);
+      Answer(opcode, reply);
       if (firstCommand_)
         warnings_.CountSyncEcho();
       else
@@ -81,7 +88,7 @@ void Mpsse::Run(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& 
   }
 }
 
-void Mpsse::Execute(const std::uint8_t* command, std::vector<std::uint8_t>& reply) {
+void Mpsse::Execute(const std::uint8_t* command, EngineOutput& reply) {
   // Only clocking commands have a length byte.
   const auto count = [command] { return (command[1] & kBitCountMask) + 1u; };
   switch (command[0]) {
@@ -105,6 +112,8 @@ void Mpsse::Execute(const std::uint8_t* command, std::vector<std::uint8_t>& repl
       clock_.divisorSet = true;
       break;
     case kDivideBy5Off: clock_.divideBy5 = false; break;
+    case kDivideBy5On: clock_.divideBy5 = true; break;
+    case kSendImmediate: reply.sendImmediates.push_back({reply.bytes.size(), now_}); break;
     case kAdaptiveOff: clock_.adaptiveOffSent = true; break;
     case kThreePhaseOff: clock_.threePhaseOffSent = true; break;
     default: break;  // the high byte and the loopback switch lead nowhere on this board
@@ -113,7 +122,7 @@ void Mpsse::Execute(const std::uint8_t* command, std::vector<std::uint8_t>& repl
 
 // Bits read arrive at the top of the reply byte and move down as the next ones come in.
 void Mpsse::ShiftBits(unsigned count, std::uint8_t data, Edge out, bool drivesTdi, bool read,
-                      std::vector<std::uint8_t>& reply) {
+                      EngineOutput& reply) {
   if (!clock_.divisorSet) warnings_.Count(Warning::ScanBeforeClockSetup);
   const bool tms = (lowLevels_ & kTms) != 0;
   std::uint8_t in = 0;
@@ -122,12 +131,12 @@ void Mpsse::ShiftBits(unsigned count, std::uint8_t data, Edge out, bool drivesTd
     const bool tdo = Clock(out, tms, tdi);
     in = static_cast<std::uint8_t>((in >> 1) | (tdo ? 0x80 : 0));
   }
-  if (read) reply.push_back(in);
+  if (read) Answer(in, reply);
 }
 
 // Bits 0..6 of data are the TMS levels; bit 7 is held on TDI throughout.
 void Mpsse::ShiftTms(unsigned count, std::uint8_t data, Edge out, bool read,
-                     std::vector<std::uint8_t>& reply) {
+                     EngineOutput& reply) {
   if (!clock_.divisorSet) warnings_.Count(Warning::ScanBeforeClockSetup);
   if (count > kMaxTmsBits) count = kMaxTmsBits;
   const bool tdi = (data & kTmsCommandTdi) != 0;
@@ -136,13 +145,16 @@ void Mpsse::ShiftTms(unsigned count, std::uint8_t data, Edge out, bool read,
     const bool tdo = Clock(out, ((data >> bit) & 1) != 0, tdi);
     in = static_cast<std::uint8_t>((in >> 1) | (tdo ? 0x80 : 0));
   }
-  if (read) reply.push_back(in);
+  if (read) Answer(in, reply);
 }
 
 // One TCK period. The target samples on the rising edge, so a level the engine changes on
 // that same edge reaches it one clock late; TDO changes on the falling edge, so it is the
 // same level whichever edge the engine samples it on.
 bool Mpsse::Clock(Edge out, bool tms, bool tdi) {
+  pins_.AdvanceTo(now_ / kTicksPerMicro);
+  now_ += clock_.TckPeriod();
+  tckTime_ += clock_.TckPeriod();
   const auto drive = [&] {
     lowLevels_ = static_cast<std::uint8_t>((lowLevels_ & ~(kTms | kTdi)) | (tms ? kTms : 0) |
                                            (tdi ? kTdi : 0));
@@ -156,12 +168,19 @@ bool Mpsse::Clock(Edge out, bool tms, bool tdi) {
   return tdo;
 }
 
+// A byte exists once the clock of its last bit has run.
+void Mpsse::Answer(std::uint8_t byte, EngineOutput& out) const {
+  out.bytes.push_back(byte);
+  out.times.push_back(now_);
+}
+
 // A line the engine does not drive is pulled high on the board.
 bool Mpsse::LineLevel(std::uint8_t pin) const {
   return (lowDirections_ & pin) == 0 || (lowLevels_ & pin) != 0;
 }
 
 void Mpsse::SetLowByte(std::uint8_t levels, std::uint8_t directions) {
+  pins_.AdvanceTo(now_ / kTicksPerMicro);
   lowLevels_ = levels;
   lowDirections_ = directions;
   pins_.SetResetLine(LineLevel(kResetLine));

@@ -34,7 +34,7 @@ class Target : public JtagPins {
   bool Tdo() const override;
 
   // Lets the flash module's commands run up to this time of the virtual clock.
-  void AdvanceTo(std::uint64_t nowMicros) { flash_.AdvanceTo(nowMicros); }
+  void AdvanceTo(std::uint64_t nowMicros) override { flash_.AdvanceTo(nowMicros); }
 
   FlashModule& Flash() { return flash_; }
   const Core& CoreState() const { return core_; }

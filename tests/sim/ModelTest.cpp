@@ -12,6 +12,7 @@
 #include "FlashModule.h"
 #include "Mpsse.h"
 #include "TapController.h"
+#include "VirtualAdapter.h"
 
 namespace {
 
@@ -85,18 +86,55 @@ TEST(Mpsse, WhatReachesTheTarget) {
     Probe probe;
     qzsim::Warnings warnings;
     qzsim::Mpsse mpsse(probe, warnings);
-    mpsse.Enter();
-    Bytes reply;
-    mpsse.Run(Bytes{0x8A, 0x97, 0x8D, 0x80, 0x18, 0x1B, 0x86, 0x1D, 0x00}, reply);
+    mpsse.Enter(0);
+    qzsim::EngineOutput reply;
+    mpsse.Run(Bytes{0x8A, 0x97, 0x8D, 0x80, 0x18, 0x1B, 0x86, 0x1D, 0x00}, 0, reply);
     probe.wire.clear();
     probe.tdoScript = c.tdo;
     for (const Bytes& write : c.writes) {
-      reply.clear();
-      mpsse.Run(write, reply);
-      if (!reply.empty()) probe.wire += " =" + qzsim::TraceHex(reply.data(), reply.size());
+      reply.Clear();
+      mpsse.Run(write, 0, reply);
+      if (!reply.bytes.empty()) probe.wire += " =" + qzsim::TraceHex(reply.bytes.data(), reply.bytes.size());
     }
     EXPECT_EQ(probe.wire, c.wire);
     EXPECT_EQ(warnings.Total(), std::string(c.name) == "bad command" ? 2u : 0u);
+  }
+}
+
+// When the host sees an answer: the bytes a poll at each time finds. A TCK period is
+// 60 MHz / ((1 + divisor) x 2), 12 MHz / ((1 + divisor) x 2) with divide-by-5 on (0x8B); a write
+// queues behind the clocks of the one before. The chip passes its buffer on at a send-immediate
+// (0x87), when 510 bytes fill a packet, or when its latency timer runs out after data came in.
+// The batch: 7 TMS clocks, 8 read (the answer, at clock 15), 4 free, 8 written: 27 clocks.
+TEST(VirtualAdapter, AnswersComeWhenClockedAndPassedOn) {
+  const std::string batch = "4B0600 2A07 8E03 1B0700 ";
+  const std::string reads510 = [] { std::string r; for (int i = 0; i < 510; ++i) r += "2A07"; return r; }();
+  const struct { const char* name; std::uint8_t latencyMs; std::vector<std::pair<std::uint64_t, std::string>> writes;
+                 std::vector<std::pair<std::uint64_t, std::size_t>> seen; } cases[] = {
+      {"1 MHz", 2, {{0, "8A 861D00 " + batch + "87"}}, {{26, 0}, {27, 1}}},
+      {"5 MHz: 5.4 us", 2, {{0, "8A 860500 " + batch + "87"}}, {{5, 0}, {6, 1}}},
+      {"divide-by-5: 200 kHz", 2, {{0, "8A 8B 861D00 " + batch + "87"}}, {{134, 0}, {135, 1}}},
+      {"latency 2 ms", 2, {{0, "8A 861D00 " + batch}}, {{2014, 0}, {2015, 1}}},
+      {"power-on latency 16 ms", 0, {{0, "8A 861D00 " + batch}}, {{16014, 0}, {16015, 1}}},
+      {"send-immediate before the answer", 2, {{0, "8A 861D00 87 " + batch}}, {{2014, 0}, {2015, 1}}},
+      {"behind the write before", 2, {{0, "8A 861D00 " + batch}, {10, "2A07 87"}}, {{34, 0}, {35, 2}}},
+      {"a full packet", 0, {{0, "8A 861D00 " + reads510 + "2A07"}}, {{4079, 0}, {4080, 510}, {20087, 510}, {20088, 511}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    qzsim::Warnings warnings;
+    qzsim::StuckTdo connector(true);
+    qzsim::VirtualAdapter adapter(connector, warnings, {});
+    adapter.SetBitMode(qzsim::VirtualAdapter::kModeMpsse, 0);
+    if (c.latencyMs) adapter.SetLatencyMs(c.latencyMs);
+    for (const auto& [arrival, hex] : c.writes) {
+      Bytes bytes;
+      for (std::size_t i = 0; i < hex.size(); i += hex[i] == ' ' ? 1 : 2)
+        if (hex[i] != ' ') bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+      adapter.Write(bytes, arrival);
+    }
+    for (const auto& [time, count] : c.seen) EXPECT_EQ(adapter.Poll(time), count) << time << " us";
+    EXPECT_EQ(warnings.Total(), 0u);
   }
 }
 

@@ -102,7 +102,8 @@ std::string InChild(const char* options, const std::string& steps) {
 TEST(UsbStandIn, AsLibftdi1SeesIt) {
   const std::string ready = "open detach:0 claim:0 mpsse ";
   // TCK at 1 MHz, TMS high, reset released; then the IDCODE read: reset, Shift-DR, 32 bits in,
-  // back to Run-Test/Idle. The reset line holds the core, not the TAPs.
+  // back to Run-Test/Idle, its first answer byte at clock 17, so in 16 ms later. The reset line
+  // holds the core, not the TAPs.
   const std::string setUp = ready + "outA:8A978D80181B861D00 ", idcode = "outA:4B04FF4B04063B06026B00434B01014B02812A072A072A072A074B00434B0101 in";
   const struct { const char* options; std::string steps, log; } cases[] = {
       // ftdi_sio holds both interfaces until detached, or claimed with auto-detach.
@@ -111,23 +112,26 @@ TEST(UsbStandIn, AsLibftdi1SeesIt) {
       // Latency waits are no sleeps of the program's.
       {"--stats", "open detach:0 in in:16 latency:2 in in:1 latency:0 in",
        " 0 0 0/3260/16000 0/3260/16000 0 0/3260/2000 -7//1000 -9 0/3260/2000\nvirtual-usb: protocol warnings: 1 (unknown USB"
-       " request 1)\nvirtual-usb: stats: virtual 0.037 s, sleeps 0 ms, writes 0 (0 bytes), reads 5 (8 bytes), sync echoes 0\n"},
+       " request 1)\nvirtual-usb: stats: virtual 0.037 s, sleeps 0 ms, writes 0 (0 bytes), reads 5 (8 bytes), TCK 0 ms, answer waits 37 ms, sync echoes 0\n"},
       // Sleeps move the virtual clock, rounded up to the microsecond, and count as the program's.
       {"--stats", "open clocks sleep:1500000 sleep:1 sleep:0 clocks", " 0 3 0//1500 0//1 0//0 3\nvirtual-usb: stats: virtual"
-       " 0.001 s, sleeps 1 ms, writes 0 (0 bytes), reads 0 (0 bytes), sync echoes 0\n"},
-      // An answer leaves at once, in 512-byte packets while it lasts; a purge of what goes to the
-      // host (2) drops it, one of what comes from it (1) does not.
-      {"", ready + "outA:AA in outA:AA purge:1 in outA:AA purge:2 in:1 scans:600 in", " 0 0 0 0 0 0/3260FAAA/0 0 0"
-       " 0/3260FAAA/0 0 0 -7//1000 0 0/#604/0\nvirtual-usb: protocol warnings: 602 (scan before clock set-up 600, bad-command echo 2)\n"},
-      {"--late-replies 1", ready + "outA:AA in in in", " 0 0 0 0 0 0/3260FA/0 0/3260AA/0 0/3260/16000\n"},
+       " 0.001 s, sleeps 1 ms, writes 0 (0 bytes), reads 0 (0 bytes), TCK 0 ms, answer waits 0 ms, sync echoes 0\n"},
+      // An answer leaves when the latency timer runs out after it came in; a purge of what goes
+      // to the host (2) drops it, one of what comes from it (1) does not. 600 reads at 6 MHz
+      // (divide-by-5 on, divisor 0), 4/3 us each: 510 leave when their packet fills, at 680 us,
+      // the rest 16 ms after the 511th came.
+      {"", ready + "outA:AA in outA:AA purge:1 in outA:AA purge:2 in:1 scans:600 in", " 0 0 0 0 0 0/3260FAAA/16000 0 0"
+       " 0/3260FAAA/16000 0 0 -7//1000 0 0/#604/16682\nvirtual-usb: protocol warnings: 602 (scan before clock set-up 600, bad-command echo 2)\n"},
+      {"--late-replies 1", ready + "outA:AA in in in", " 0 0 0 0 0 0/3260FA/16000 0/3260AA/0 0/3260/16000\n"},
       // Only port A's OUT transfers count; after the unplug everything fails and the bus is empty.
       {"--unplug-after 2", ready + "detach:1 outB:00 outA:AA outB:AA in outA:AA in latency:2 release:0 claim:1 detach:1 config:1 list open",
-       " 0 0 0 0 0 0 0 0 0/3260FAAA/0 0 -4//0 -4 -4 -4 -4 -4 0 -4\nvirtual-usb: protocol warnings: 1 (bad-command echo 1)\n"},
-      {"", setUp + idcode, " 0 0 0 0 0 0 0/326002001D60F401/0\n"},
-      {"--variant 2", setUp + idcode, " 0 0 0 0 0 0 0/326002001D00F401/0\n"},
-      {"", setUp + "outA:80081B " + idcode, " 0 0 0 0 0 0 0 0/326002001D60F401/0\n"},
-      {"--no-target 0", setUp + idcode, " 0 0 0 0 0 0 0/3260000000000000/0\n"},
-      {"--no-target 1", setUp + idcode, " 0 0 0 0 0 0 0/3260FE80FFFFFFFF/0\n"},
+       " 0 0 0 0 0 0 0 0 0/3260FAAA/16000 0 -4//0 -4 -4 -4 -4 -4 0 -4\nvirtual-usb: protocol warnings: 1 (bad-command echo 1)\n"},
+      {"", setUp + idcode, " 0 0 0 0 0 0 0/326002001D60F401/16017\n"},
+      {"", setUp + "outA:80081B " + idcode, " 0 0 0 0 0 0 0 0/326002001D60F401/16017\n"},
+      {"--no-target 1", setUp + idcode, " 0 0 0 0 0 0 0/3260FE80FFFFFFFF/16017\n"},
+      // An IN request waits for a send-immediate after the 8 clocks of a read, or for the latency
+      // timer after them.
+      {"", setUp + "latency:2 outA:2A0787 in outA:2A07 in", " 0 0 0 0 0 0 0 0/3260FF/8 0 0/3260FF/2008\n"},
       {"--usb-error access", "open", " -3\n"},
       {"--usb-error no-device", "open", " -4\n"},
       {"--usb-error busy", "open detach:0 claim:0 outA:00", " 0 0 -6 -6\n"},

@@ -115,7 +115,7 @@ FT_STATUS GetQueueStatus(Bench& bench, FT_HANDLE handle, DWORD* rxBytes) {
   bench.Clock().Poll();
   FT_STATUS status = Check(bench, handle);
   if (status == FT_OK && rxBytes == nullptr) status = FT_INVALID_PARAMETER;
-  if (status == FT_OK) *rxBytes = static_cast<DWORD>(bench.Adapter().Poll());
+  if (status == FT_OK) *rxBytes = static_cast<DWORD>(bench.Adapter().Poll(bench.Clock().NowMicros()));
   return Traced(bench, status, "FT_GetQueueStatus", status == FT_OK ? Out(rxBytes) : "-");
 }
 
@@ -127,7 +127,7 @@ FT_STATUS Read(Bench& bench, FT_HANDLE handle, void* buffer, DWORD bytesToRead,
   }
   DWORD returned = 0;
   if (status == FT_OK) {
-    const auto bytes = bench.Adapter().Read(bytesToRead);
+    const auto bytes = bench.Adapter().Read(bytesToRead, bench.Clock().NowMicros());
     std::copy(bytes.begin(), bytes.end(), static_cast<std::uint8_t*>(buffer));
     returned = static_cast<DWORD>(bytes.size());
   }
@@ -145,8 +145,8 @@ FT_STATUS Write(Bench& bench, FT_HANDLE handle, void* buffer, DWORD bytesToWrite
     status = FT_INVALID_PARAMETER;
   }
   if (status == FT_OK) {
-    bench.Controller().AdvanceTo(bench.Clock().NowMicros());
-    bench.Adapter().Write(std::span(static_cast<const std::uint8_t*>(buffer), bytesToWrite));
+    bench.Adapter().Write(std::span(static_cast<const std::uint8_t*>(buffer), bytesToWrite),
+                          bench.Clock().NowMicros());
     *bytesWritten = bytesToWrite;
     bench.Stats().bytesWritten += bytesToWrite;
   } else if (bytesWritten) {
@@ -185,12 +185,13 @@ FT_STATUS SetTimeouts(Bench& bench, FT_HANDLE handle, DWORD readTimeout, DWORD w
 FT_STATUS SetLatencyTimer(Bench& bench, FT_HANDLE handle, UCHAR latencyMs) {
   FT_STATUS status = Check(bench, handle);
   if (status == FT_OK && latencyMs == 0) status = FT_INVALID_PARAMETER;
+  if (status == FT_OK) bench.Adapter().SetLatencyMs(latencyMs);
   return Traced(bench, status, "FT_SetLatencyTimer", std::to_string(latencyMs));
 }
 
 FT_STATUS SetBitMode(Bench& bench, FT_HANDLE handle, UCHAR pinMask, UCHAR mode) {
   FT_STATUS status = Check(bench, handle);
-  if (status == FT_OK && !bench.Adapter().SetBitMode(mode)) status = FT_INVALID_PARAMETER;
+  if (status == FT_OK && !bench.Adapter().SetBitMode(mode, bench.Clock().NowMicros())) status = FT_INVALID_PARAMETER;
   return Traced(bench, status, "FT_SetBitMode", std::to_string(pinMask), std::to_string(mode));
 }
 

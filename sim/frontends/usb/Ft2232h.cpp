@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -36,8 +37,6 @@ constexpr std::uint8_t kSetBitMode = 0x0B;
 constexpr std::uint16_t kResetPort = 0;
 constexpr std::uint16_t kPurgeFromHost = 1;
 constexpr std::uint16_t kPurgeToHost = 2;
-
-constexpr std::uint8_t kPowerOnLatencyMs = 16;
 
 // The two status bytes that lead every IN packet, as a port with nothing on its modem lines
 // sends them: modem status, then line status (transmitter empty).
@@ -125,7 +124,7 @@ int Reply(unsigned char* data, std::uint16_t length, std::initializer_list<std::
 Ft2232h::Ft2232h(Bench& bench)
     : bench_(bench),
       portB_(floatingTdo_, bench.ProtocolWarnings(), {}),
-      ports_{{{bench.Adapter(), kPowerOnLatencyMs}, {portB_, kPowerOnLatencyMs}}} {}
+      ports_{&bench.Adapter(), &portB_} {}
 
 const libusb_device_descriptor& Ft2232h::DeviceDescriptor() { return kDevice; }
 
@@ -161,11 +160,11 @@ int Ft2232h::Answer(std::uint8_t requestType, std::uint8_t request, std::uint16_
       port >= kPortA + kInterfaces) {
     return Stall();
   }
-  Port& target = ports_[port - kPortA];
+  VirtualAdapter& target = *ports_[port - kPortA];
   switch (request) {
     case kReset:
       if (in || value > kPurgeToHost) return Stall();
-      if (value != kPurgeFromHost) target.engine.Purge();
+      if (value != kPurgeFromHost) target.Purge();
       return 0;
     // The serial engine's settings: nothing the MPSSE engine does depends on them.
     case kSetModemControl:
@@ -179,13 +178,15 @@ int Ft2232h::Answer(std::uint8_t requestType, std::uint8_t request, std::uint16_
       return in ? Reply(data, length, {kModemStatus, kLineStatus}) : Stall();
     case kSetLatencyTimer:
       if (in || (value & 0xFF) == 0) return Stall();
-      target.latencyMs = static_cast<std::uint8_t>(value);
+      target.SetLatencyMs(static_cast<std::uint8_t>(value));
       return 0;
     case kGetLatencyTimer:
-      return in ? Reply(data, length, {target.latencyMs}) : Stall();
+      return in ? Reply(data, length, {target.LatencyMs()}) : Stall();
     case kSetBitMode:
       // Reset and MPSSE are the modes modelled; the pin mask is MPSSE's to set.
-      return !in && target.engine.SetBitMode(static_cast<std::uint8_t>(value >> 8)) ? 0 : Stall();
+      return !in && target.SetBitMode(static_cast<std::uint8_t>(value >> 8), bench_.Clock().NowMicros())
+                 ? 0
+                 : Stall();
   }
   return Stall();
 }
@@ -213,7 +214,7 @@ int Ft2232h::Stall() {
 int Ft2232h::Bulk(std::uint8_t endpoint, unsigned char* data, int length, unsigned timeoutMs,
                   int& moved) {
   moved = 0;
-  Port& port = ports_[static_cast<std::size_t>(InterfaceOf(endpoint).value())];
+  VirtualAdapter& port = *ports_[static_cast<std::size_t>(InterfaceOf(endpoint).value())];
   const bool in = (endpoint & LIBUSB_ENDPOINT_IN) != 0;
   int result = LIBUSB_ERROR_NO_DEVICE;
   if (Present()) {
@@ -229,22 +230,24 @@ int Ft2232h::Bulk(std::uint8_t endpoint, unsigned char* data, int length, unsign
   return result;
 }
 
-int Ft2232h::BulkOut(Port& port, const unsigned char* data, int length, int& moved) {
-  bench_.Controller().AdvanceTo(bench_.Clock().NowMicros());
-  port.engine.Write(std::span(data, static_cast<std::size_t>(length)));
+int Ft2232h::BulkOut(VirtualAdapter& port, const unsigned char* data, int length, int& moved) {
+  port.Write(std::span(data, static_cast<std::size_t>(length)), bench_.Clock().NowMicros());
   moved = length;
   return 0;
 }
 
 // Whole packets until a short one or a full buffer. A packet larger than the room left is
 // more than the host asked for: the transfer overflows and the packet is lost.
-int Ft2232h::BulkIn(Port& port, unsigned char* data, int length, unsigned timeoutMs, int& moved) {
-  std::size_t queued = port.engine.Poll();
-  if (queued == 0 && !AwaitLatency(port, timeoutMs)) return LIBUSB_ERROR_TIMEOUT;
+int Ft2232h::BulkIn(VirtualAdapter& port, unsigned char* data, int length, unsigned timeoutMs,
+                    int& moved) {
+  const std::uint64_t deadline = timeoutMs == 0 ? std::numeric_limits<std::uint64_t>::max()
+                                                : bench_.Clock().NowMicros() + timeoutMs * 1000ull;
+  std::size_t queued = port.Poll(bench_.Clock().NowMicros());
+  if (queued == 0 && !AwaitPacket(port, deadline, queued)) return LIBUSB_ERROR_TIMEOUT;
   const auto room = static_cast<std::size_t>(length);
   for (std::size_t taken = 0;;) {
     const std::size_t carried = std::min(queued, kPacketSize - kStatusBytes);
-    const std::vector<std::uint8_t> bytes = port.engine.Read(carried);
+    const std::vector<std::uint8_t> bytes = port.Read(carried, bench_.Clock().NowMicros());
     queued -= carried;
     const std::size_t packet = kStatusBytes + carried;
     if (taken + packet > room) return LIBUSB_ERROR_OVERFLOW;
@@ -256,17 +259,22 @@ int Ft2232h::BulkIn(Port& port, unsigned char* data, int length, unsigned timeou
     if (packet < kPacketSize || taken == room) return 0;
     // A full packet does not end the transfer: the next one carries the rest, or the status
     // bytes alone once the latency timer fires.
-    if (queued == 0 && !AwaitLatency(port, timeoutMs)) return LIBUSB_ERROR_TIMEOUT;
+    if (queued == 0 && !AwaitPacket(port, deadline, queued)) return LIBUSB_ERROR_TIMEOUT;
   }
 }
 
-// With nothing to send, the chip answers an IN request when its latency timer fires.
-bool Ft2232h::AwaitLatency(const Port& port, unsigned timeoutMs) {
-  if (timeoutMs != 0 && timeoutMs < port.latencyMs) {
-    bench_.Clock().Sleep(timeoutMs);
+// The chip answers an IN request when it passes answer bytes on; with none in its buffer when
+// its latency timer fires, with the status bytes alone.
+bool Ft2232h::AwaitPacket(VirtualAdapter& port, std::uint64_t deadline, std::size_t& queued) {
+  VirtualClock& clock = bench_.Clock();
+  std::uint64_t wake = clock.NowMicros() + port.LatencyMs() * 1000ull;
+  if (port.AnswerBy(wake)) wake = port.NextHandOver().value();
+  if (wake > deadline) {
+    clock.WaitUntil(deadline);
     return false;
   }
-  bench_.Clock().Sleep(port.latencyMs);
+  clock.WaitUntil(wake);
+  queued = port.Poll(clock.NowMicros());
   return true;
 }
 

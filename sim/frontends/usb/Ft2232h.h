@@ -39,24 +39,20 @@ class Ft2232h {
   int Bulk(std::uint8_t endpoint, unsigned char* data, int length, unsigned timeoutMs, int& moved);
 
  private:
-  struct Port {
-    VirtualAdapter& engine;
-    std::uint8_t latencyMs;
-  };
-
   int Answer(std::uint8_t requestType, std::uint8_t request, std::uint16_t value,
              std::uint16_t index, unsigned char* data, std::uint16_t length);
   int StringDescriptor(std::uint8_t index, unsigned char* data, std::uint16_t length);
   int Stall();
-  int BulkOut(Port& port, const unsigned char* data, int length, int& moved);
-  int BulkIn(Port& port, unsigned char* data, int length, unsigned timeoutMs, int& moved);
-  // Waits for the port's latency timer, or for the time-out when that comes first.
-  bool AwaitLatency(const Port& port, unsigned timeoutMs);
+  int BulkOut(VirtualAdapter& port, const unsigned char* data, int length, int& moved);
+  int BulkIn(VirtualAdapter& port, unsigned char* data, int length, unsigned timeoutMs, int& moved);
+  // Waits until the port has a packet to send, or until the deadline when that comes first;
+  // `queued`: the answer bytes it can send.
+  bool AwaitPacket(VirtualAdapter& port, std::uint64_t deadline, std::size_t& queued);
 
   Bench& bench_;
   StuckTdo floatingTdo_{true};
   VirtualAdapter portB_;
-  std::array<Port, kInterfaces> ports_;
+  std::array<VirtualAdapter*, kInterfaces> ports_;
 };
 
 }  // namespace qzsim::usb
