@@ -44,7 +44,7 @@ std::size_t AnswerLength(const Bytes& commands) {
       i += 3;
     } else if (op == 0x8E) {
       i += 2;
-    } else if (op == 0x85 || op == 0x8A || op == 0x8D || op == 0x97) {
+    } else if (op == 0x85 || op == 0x87 || op == 0x8A || op == 0x8D || op == 0x97) {
       i += 1;
     } else {
       answer += 2, i += 1;
