@@ -50,7 +50,7 @@ std::vector<std::string> CoreSteps() {
       else if (words[i] == 0x8360) std::snprintf(step, sizeof step, "P:%05X=%X", address, data);
       else if (words[i] == 0xF080) std::snprintf(step, sizeof step, "X:%04X?", address);
       else if (words[i] == 0xE77F) i += 2;  // the read word on its way to OTX1
-      if (step[0] != '\0') steps += (steps.empty() ? "" : " ") + std::string(step);
+      if (step[0] != '\0') steps.append(steps.empty() ? "" : " ").append(step);
     }
     writes.push_back(steps);
   }
