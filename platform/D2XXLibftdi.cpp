@@ -197,6 +197,8 @@ FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* 
 }
 
 FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* handle) {
+  // What an earlier call said is no reason for this one to fail.
+  lastError = {};
   if (handle == nullptr) return FT_INVALID_PARAMETER;
   FtdiContext ftdi(ftdi_new());
   if (!ftdi) return FT_DEVICE_NOT_OPENED;
