@@ -6,7 +6,6 @@
 #include <bit>
 #include <cstdint>
 #include <cstdio>
-#include <sstream>
 
 #include "Console.h"
 #include "Image.h"
@@ -85,7 +84,7 @@ class PassesTest : public ::testing::Test {
   // The USB writes of a clean run of variant 1.
   int WritesOf(const std::string& input) const {
     Sim(1, input, {"--trace", (bench.path() / "trace.txt").string()});
-    return WriteCount(bench.Read("trace.txt"));
+    return static_cast<int>(TraceLines(bench.Read("trace.txt"), "write ").size());
   }
   std::string Flash() const { return RowsOf(bench.Read("flash.txt")); }
 
@@ -321,10 +320,9 @@ TEST_F(PassesTest, ReadsWaitLessWhileVerifying) {
   for (const auto& [input, waits] : {std::pair{std::string("1\n3\n2\n1\n3\n\n"), std::string("6 4 6 ")},
                                      std::pair{Verify, std::string("4 ")}}) {
     Sim(1, input, {"--trace", (bench.path() / "trace.txt").string()});
-    std::istringstream lines(bench.Read("trace.txt"));
     std::string seen, last;
-    for (std::string line; std::getline(lines, line);)
-      if ((line == "sleep 4" || line == "sleep 6") && line != last) seen += (last = line).substr(6) + " ";
+    for (const std::string& line : TraceLines(bench.Read("trace.txt"), "sleep "))
+      if ((line == "4" || line == "6") && line != last) seen += (last = line) + " ";
     EXPECT_EQ(seen, waits) << input;
   }
 }
