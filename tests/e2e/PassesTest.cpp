@@ -64,16 +64,6 @@ std::string PassUpTo(int lineCount, int last, const std::string& messages) {
   return Steps(before) + messages + (last % every == 0 && before < 10 ? ProgressStep(before + 1) : "");
 }
 
-// The test-side writer against lines worked out by hand: consecutive words share a record
-// unless a 64K-word page starts.
-TEST(PassesImageWriter, WritesLinesByteForByte) {
-  const Image image{{{SpaceP, 0x1FFFF}, 0xBEEF}, {{SpaceP, 0x20000}, 0x1234}, {{SpaceX, 0x2000}, 0x0201},
-                    {{SpaceX, 0x2001}, 0x0403}};
-  EXPECT_EQ(Write(image, {.wrongChecksumLine = 3, .crlf = true}),
-            "S0110000000050524F4752414D264441544196\r\nS3070001FFFFEFBE4C\r\nS307000200003412B1\r\n"
-            "S3090200200001020304CA\r\nS70500000000FA\r\n");
-}
-
 class PassesTest : public ::testing::Test {
  protected:
   ScratchFolder files;  // the image alone
@@ -136,7 +126,7 @@ TEST_P(PassesOnVariant, ProgramsARandomImageAndVerifiesItUntilAWordReadsWrong) {
             Steps(10) + Success);
 }
 
-TEST_P(PassesOnVariant, EveryHeaderFormProgramsOddRecordsWordByWord) {
+TEST_P(PassesOnVariant, AnyLeadAndANulInTheHeaderProgramOddRecordsWordByWord) {
   const int variant = GetParam();
   // A three-word record right before a record of erased words, so that a word paired with
   // the last one would stay visible; a one-word record at the very end of program flash. Nine
@@ -148,16 +138,12 @@ TEST_P(PassesOnVariant, EveryHeaderFormProgramsOddRecordsWordByWord) {
                                     {SpaceP, 0x20000, {0x6666, 0x7777, 0x8888}},
                                     {SpaceX, variant == 1 ? 0x2F00u : 0x1F00u, {0x9999, 0xAAAA, 0xBBBB}},
                                     {SpaceP, 0x0300, {0xCCCC, 0xDDDD, 0xEEEE}}};
-  // Any two bytes may lead the text: here A5 5A ('Z').
-  for (const std::string& header :
-       {std::string("\xA5ZPROGRAM&DATA", 14), std::string("\xA5ZPROGRA\0M", 10), std::string("\xA5ZDATA", 6)}) {
-    SCOPED_TRACE("header of " + std::to_string(header.size()) + " bytes");
-    UseImage(Write(records, {.header = header}));
-    const RunResult run = Sim(variant, ProgramThenVerify);
-    EXPECT_EQ(ProgrammingPass(run.out), Rewritten);
-    EXPECT_EQ(MenuVerification(run.out), Success);
-    EXPECT_EQ(Flash(), StateOf(ImageOf(records)));
-  }
+  // Any two bytes may lead the text, here A5 5A ('Z'); the reader's own tests take each text.
+  UseImage(Write(records, {.header = {"\xA5ZPROGRA\0M", 10}}));
+  const RunResult run = Sim(variant, ProgramThenVerify);
+  EXPECT_EQ(ProgrammingPass(run.out), Rewritten);
+  EXPECT_EQ(MenuVerification(run.out), Success);
+  EXPECT_EQ(Flash(), StateOf(ImageOf(records)));
 }
 
 INSTANTIATE_TEST_SUITE_P(PassesVariants, PassesOnVariant, ::testing::Values(1, 2),

@@ -115,7 +115,6 @@ TEST(VirtualAdapter, AnswersComeWhenClockedAndPassedOn) {
       {"5 MHz: 5.4 us", 2, {{0, "8A 860500 " + batch + "87"}}, {{5, 0}, {6, 1}}},
       {"divide-by-5: 200 kHz", 2, {{0, "8A 8B 861D00 " + batch + "87"}}, {{134, 0}, {135, 1}}},
       {"latency 2 ms", 2, {{0, "8A 861D00 " + batch}}, {{2014, 0}, {2015, 1}}},
-      {"power-on latency 16 ms", 0, {{0, "8A 861D00 " + batch}}, {{16014, 0}, {16015, 1}}},
       {"send-immediate before the answer", 2, {{0, "8A 861D00 87 " + batch}}, {{2014, 0}, {2015, 1}}},
       {"behind the write before", 2, {{0, "8A 861D00 " + batch}, {10, "2A07 87"}}, {{34, 0}, {35, 2}}},
       {"a full packet", 0, {{0, "8A 861D00 " + reads510 + "2A07"}}, {{4079, 0}, {4080, 510}, {20087, 510}, {20088, 511}}},

@@ -20,11 +20,9 @@ using Ints = std::vector<std::int32_t>;
 const std::string Line41 =
     "S3290000200000070E151C232A31383F464D545B626970777E858C939AA1A8AFB6BDC4CBD2D9E0E7EEF57C";
 
-void SetLine(const std::string& line) { std::snprintf(LineCarac, sizeof LineCarac, "%s", line.c_str()); }
-
 // Decodes line and its newline.
 RecordStatus Decode(const std::string& line) {
-  SetLine(line + "\n");
+  std::snprintf(LineCarac, sizeof LineCarac, "%s\n", line.c_str());
   return SRecordLineDecode();
 }
 
