@@ -34,8 +34,6 @@ TEST_F(CommandLineTest, CommandsEndWithTheStatusOfTheirOutcome) {
     std::string err = "";
   };
   const Case cases[] = {
-      {{"--", "erase"}, 0, console::Erased},
-      {{"--erase-pviol", "1", "--", "erase"}, 1, " Erasing error\n"},
       {{"--devices", "3", "--target-device", "2", "--", "--device", "2", "erase"}, 0, console::Erased},
       {{"--devices", "3", "--target-device", "2", "--", "erase", "--device=02"}, 0, console::Erased},
       // The bring-up stops at the step that failed, and says why.

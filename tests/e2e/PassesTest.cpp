@@ -273,8 +273,9 @@ TEST_F(PassesTest, FilesThatCannotBeProgrammedLeaveTheFlashAlone) {
   EXPECT_EQ(Flash(), programmed);
 }
 
-// A read that fails is never taken for a value, whatever the value would have passed for.
-TEST_F(PassesTest, FailedReadsNeverPassForMatches) {
+// A read that fails is never taken for a value, whatever the value would have passed for, and
+// a link that died ends the pass at once.
+TEST_F(PassesTest, AnUnpluggedAdapterEndsEachPassInOrder) {
   // One record of no words: nothing to compare, so only the failed reads of the initialisation
   // stand between the unplugged adapter and a success.
   UseImage(Write(std::vector<Record>{{SpaceP, 0x1000, {}}}));
@@ -283,12 +284,10 @@ TEST_F(PassesTest, FailedReadsNeverPassForMatches) {
   UseImage(Write(std::vector<Record>{{SpaceP, 0x0300, Words(9, 0x4321)}}));
   const RunResult verifying = Sim(1, ProgramThenVerify, {"--unplug-after", std::to_string(WritesOf(Program) + 3)}, 3);
   EXPECT_EQ(MenuVerification(verifying.out), " The Data Reading Failed\n The adapter was lost\n" + ErrorDetected);
-}
 
-TEST_F(PassesTest, UnpluggingDuringProgrammingEndsTheRunInOrder) {
+  // Unplugged while programming: a full erase makes the writes that programming makes besides
+  // its pass, so the unplug falls halfway through the pass.
   UseImage(Write(RandomImage(1, 5, 4, 30)));
-  // A full erase makes the writes that programming makes besides its pass: the unplug falls
-  // halfway through the pass.
   const int eraseOnly = WritesOf("2\n\n");
   const int programming = WritesOf(Program);
   ASSERT_GT(programming - eraseOnly, 100);

@@ -114,12 +114,4 @@ TEST_F(TargetTest, FullEraseOfEitherVariantUnderEveryFault) {
   }
 }
 
-// An image is never programmed over flash that is not erased.
-TEST_F(TargetTest, ProgrammingStopsAtAFailedErase) {
-  folder.Write("image.s19", "S0110000000050524F4752414D264441544196\nS30900001000AB12CD3428\nS70500000000FA\n");
-  const RunResult run = Sim(2, {"--erase-accerr", "1"}, "1\n4\n\n");
-  EXPECT_TRUE(run.out.ends_with("\n Choosen File : image.s19\n" + Initialised + " Erasing error\n" + Goodbye))
-      << run.out;
-}
-
 }  // namespace

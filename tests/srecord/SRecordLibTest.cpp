@@ -134,26 +134,15 @@ TEST(SRecordHeader, TheThreeTextsAreAcceptedAndNearMissesRejected) {
   }
 }
 
-class SRecordFile : public testing::Test {
- protected:
-  void SetUp() override {
-    // create_directory refuses a name that another test process holds.
-    std::random_device random;
-    do folder_ = fs::temp_directory_path() / ("srecord-" + std::to_string(random()));
-    while (!fs::create_directory(folder_));
-    ChoosenFile = (folder_ / "image.s").string();
-    MoveSize = 0;
-    LineCount = 0;
-  }
-
-  void TearDown() override { fs::remove_all(folder_); }
-
-  fs::path folder_;
-};
-
 // A pass counts the lines, then reads until the reader signals the end: one more read gets
 // nothing and changes nothing. A reader that never signals it shows as a hundred lines.
-TEST_F(SRecordFile, LinesAreReadInPiecesOfAtMost87CharactersWithCrLfFolded) {
+TEST(SRecordFile, LinesAreReadInPiecesOfAtMost87CharactersWithCrLfFolded) {
+  // create_directory refuses a name that another test process holds.
+  std::random_device random;
+  fs::path folder;
+  do folder = fs::temp_directory_path() / ("srecord-" + std::to_string(random()));
+  while (!fs::create_directory(folder));
+  ChoosenFile = (folder / "image.s").string();
   const std::string long90 = Line41 + "ABCD", long87 = Line41 + "0", end = "S70500000000FA";
   using Lines = std::vector<std::string>;
   const std::pair<std::string, Lines> cases[] = {
@@ -181,6 +170,7 @@ TEST_F(SRecordFile, LinesAreReadInPiecesOfAtMost87CharactersWithCrLfFolded) {
     EXPECT_EQ(LineCarac, last);
     EXPECT_EQ(MoveSize, static_cast<std::int32_t>(content.size()));
   }
+  fs::remove_all(folder);
 }
 
 }  // namespace

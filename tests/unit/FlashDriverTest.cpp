@@ -14,10 +14,7 @@ namespace {
 
 using Words = std::vector<std::uint16_t>;
 
-class FlashDriverTest : public ::testing::Test {
- protected:
-  void SetUp() override { ResetHost(); }
-};
+class FlashDriverTest : public HostTest {};
 
 // Answers for the next writes in order: an empty tail is an answer of zeros.
 void Answers(std::initializer_list<fake::Bytes> tails) {

@@ -10,10 +10,7 @@
 
 namespace {
 
-class TargetAccessTest : public ::testing::Test {
- protected:
-  void SetUp() override { ResetHost(); }
-};
+class TargetAccessTest : public HostTest {};
 
 // An instruction scan with its read-back, a data scan of 16 bits whose last bit is 1, a
 // reading data scan, the TAP reset; all appended, nothing sent.

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "FakeD2XX.h"
 
 // "4B 02 81" -> {0x4B, 0x02, 0x81}.
@@ -14,6 +16,11 @@ fake::Bytes Hex(std::string_view text);
 // A fresh fake adapter, an open handle, and the program's state as it starts: every
 // process-wide variable the tests touch is reset here and nowhere else.
 void ResetHost();
+
+class HostTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetHost(); }
+};
 
 // What is built and not yet sent.
 fake::Bytes Built();
