@@ -24,7 +24,6 @@ const std::string ChooseFile = Separator + "\n Choose the file you want to use..
 class DialogueTest : public ::testing::Test {
  protected:
   ScratchFolder folder;
-  RunResult RunWith(const std::string& input) { return ::Run(QZFLASH, {}, folder.path(), input, 30); }
 };
 
 // Answers are read in pieces of nine characters; rejected ones show nothing and the menu waits
@@ -39,7 +38,7 @@ TEST_F(DialogueTest, MenuAnswersAndTheEndOfInput) {
   };
   for (const auto& [input, taken] : cases) {
     const std::string after = taken == 0 ? "" : Asked(taken) + (taken == 2 ? "\n Wrong aim !\n" : listing);
-    const RunResult run = RunWith(input);
+    const RunResult run = ::Run(QZFLASH, {}, folder.path(), input);
     EXPECT_EQ(run.out, Banner + NoAdapter + OperationMenu + after + Goodbye) << input;
     EXPECT_EQ(run.status, taken == 2 ? 3 : 0) << input;
   }
@@ -50,7 +49,7 @@ TEST_F(DialogueTest, TheFolderIsListedSortedAndAnyEntryCanBeChosen) {
   for (int i = 0; i < 21; ++i) folder.Write("image" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".s19", "");
   folder.Write("B name with blanks.S19", "");
   std::filesystem::create_directory(folder.path() / "sub");
-  const RunResult run = RunWith("3\n0\n26\n25\n\n");
+  const RunResult run = ::Run(QZFLASH, {}, folder.path(), "3\n0\n26\n25\n\n");
   std::string listing = "\n 1 -> '.'\n\n 2 -> '..'\n\n 3 -> 'B name with blanks.S19'\n";
   for (int i = 0; i < 21; ++i)
     listing += "\n " + std::to_string(i + 4) + " -> 'image" + (i < 10 ? "0" : "") + std::to_string(i) + ".s19'\n";

@@ -82,7 +82,6 @@ TEST_F(TargetTest, FullEraseOfEitherVariantUnderEveryFault) {
     int atLeastSeconds = 0;
   };
   const Case cases[] = {
-      {"answers a byte a poll", 1, {"--late-replies", "1"}, erased, "", 0},
       {"variant 2 in real time: the reset pulse alone waits two seconds", 2, {"--realtime"}, erased, "", 0, 2},
       {"unknown IDCODE", 1, {"--idcode", "0x01F4601F"}, refused, kept, 3},
       {"protection that stays", 2, {"--stuck-protection"}, initialising + " Initialization error\n" + Goodbye, kept, 1},
@@ -94,7 +93,6 @@ TEST_F(TargetTest, FullEraseOfEitherVariantUnderEveryFault) {
       {"an erase that never completes", 1, {"--hang-after", "0"}, timeouts + " Erasing error\n" + Goodbye, kept, 1},
       // Variant 1 erases P:0x00000, P:0x10000, P:0x20000 (boot flash), X:0x2000 in this order.
       {"PVIOL erasing boot flash", 1, {"--erase-pviol", "3"}, EraseRun + " Erasing error\n" + Goodbye, bootRows, 1},
-      {"ACCERR erasing boot flash", 1, {"--erase-accerr", "3"}, EraseRun + " Erasing error\n" + Goodbye, bootRows, 1},
       // The first block is erased; the link fails during the second.
       {"unplugged during the erase", 1, unplugAfter(firstLaunch + 1),
        EraseRun + " The Data Reading Failed\n" + lost + " Erasing error\n" + Goodbye,
