@@ -32,7 +32,6 @@ class TargetTest : public ::testing::Test {
     return ::Run(QZFLASH_SIM, args, folder.path(), input, 60);
   }
 
-  std::string Rows() const { return RowsOf(folder.Read("flash.txt")); }
 };
 
 TEST_F(TargetTest, FullEraseOfEitherVariantUnderEveryFault) {
@@ -108,7 +107,7 @@ TEST_F(TargetTest, FullEraseOfEitherVariantUnderEveryFault) {
     EXPECT_EQ(run.out, c.out);
     EXPECT_EQ(run.err, CleanRun);
     EXPECT_EQ(run.status, c.status);
-    EXPECT_EQ(Rows(), c.rows == kept ? ProgrammedState(c.variant) : c.rows);
+    EXPECT_EQ(RowsOf(folder.Read("flash.txt")), c.rows == kept ? ProgrammedState(c.variant) : c.rows);
   }
 }
 

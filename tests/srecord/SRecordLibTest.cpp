@@ -45,7 +45,6 @@ TEST(SRecordDecode, AcceptedRecordsFillTheirFields) {
       {"S70800000010ABCDEF80", 8, 3, {0x00, 0x00, 0x00, 0x10}, {0xABCD, 0xEF80}},
       {"S30500001000EA", 5, 0, {0x00, 0x00, 0x10, 0x00}, before},
       {"S70500000000FA", 5, 0, {0x00, 0x00, 0x00, 0x00}, before},
-      {Line41.c_str(), 41, 36, {0x00, 0x00, 0x20, 0x00}, {0x0700, 0x150E, 0x231C}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);

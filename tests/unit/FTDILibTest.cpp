@@ -104,7 +104,7 @@ TEST_F(FTDILibTest, FailuresAreLatchedUntilTaken) {
     ResetHost();
     c.fault();
     for (int i = 0; i < c.reads; ++i) GetDataUp(8);
-    fake::Reply(c.answer);
+    fake::ReplyInPieces({c.answer});
     FlushOutputBuffer();
     const std::uint64_t before = fake::adapter.clockMs;
     CaptureStdout();
@@ -129,7 +129,7 @@ TEST_F(FTDILibTest, FailuresAreLatchedUntilTaken) {
   ResetHost();
   GetDataUp(8);
   GetDataUp(8);
-  fake::Reply(Hex("12"));
+  fake::ReplyInPieces({Hex("12")});
   FlushOutputBuffer();
   CaptureStdout();
   ReadData(2);
@@ -150,7 +150,7 @@ TEST_F(FTDILibTest, TheEchoMustHoldFAThenAA) {
   const std::pair<const char*, int> cases[] = {{"FA AA", 0}, {"00 FA AA", 0}, {"FA", 1}, {"AA FA", 1}, {"FA 00", 1}};
   for (const auto& [answer, result] : cases) {
     ResetHost();
-    fake::Reply(Hex(answer));
+    fake::ReplyInPieces({Hex(answer)});
     CaptureStdout();
     EXPECT_EQ(SyncMPSSE(), result) << answer;
     EXPECT_EQ(TakeStdout(), result == 0 ? "" : " Error in synchronizing the port\n");

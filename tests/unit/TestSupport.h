@@ -22,9 +22,6 @@ class HostTest : public ::testing::Test {
   void SetUp() override { ResetHost(); }
 };
 
-// What is built and not yet sent.
-fake::Bytes Built();
-
 // The 16-bit words that the OPDBR data scans in these bytes hand to the core, decoded from the
 // MPSSE bytes the way the target sees them: each EOnCE command scan 3B 06 cc 6B 00 xx that
 // selects OPDBR (0x04 or 0x44) is followed by a 16-bit data scan
