@@ -57,13 +57,6 @@ std::string Steps(int last) {
   return steps;
 }
 
-// What a pass over a file of lineCount lines (10 or more) shows up to its line `last`: a step
-// after every tenth of the file, at most ten, and the messages of line `last` before its step.
-std::string PassUpTo(int lineCount, int last, const std::string& messages) {
-  const int every = lineCount / 10, before = std::min(10, (last - 1) / every);
-  return Steps(before) + messages + (last % every == 0 && before < 10 ? ProgressStep(before + 1) : "");
-}
-
 class PassesTest : public ::testing::Test {
  protected:
   ScratchFolder files;  // the image alone
@@ -113,14 +106,16 @@ TEST_P(PassesOnVariant, ProgramsARandomImageAndVerifiesItUntilAWordReadsWrong) {
   EXPECT_EQ(Flash(), StateOf(image)) << "after verification";
 
   // The first word of data flash reads back wrong: the pass stops at the record holding it, on
-  // line 2 + its index, after the progress steps of the lines before.
+  // line 2 + its index. A step comes after every tenth of the file's lines, so the steps of the
+  // lines before show, then the mismatch, then the step of its own line if it ends a tenth.
   const auto first = std::find_if(records.begin(), records.end(), [](const Record& r) { return r.space == SpaceX; });
   Record read = *first;
   read.words[0] ^= 1;
-  const int line = static_cast<int>(first - records.begin()) + 2;
+  const int line = static_cast<int>(first - records.begin()) + 2, every = static_cast<int>(records.size() + 2) / 10;
+  const int before = std::min(10, (line - 1) / every);
   EXPECT_EQ(VerificationRun(Sim(variant, Verify, {"--bad-word", "X:" + Hex(read.address)}, 1).out),
-            PassUpTo(static_cast<int>(records.size()) + 2, line, MismatchLine(Checksum(*first), Checksum(read))) +
-                ErrorDetected);
+            Steps(before) + MismatchLine(Checksum(*first), Checksum(read)) +
+                (line % every == 0 && before < 10 ? ProgressStep(before + 1) : "") + ErrorDetected);
   // A word that no record covers is never read.
   EXPECT_EQ(VerificationRun(Sim(variant, Verify, {"--bad-word", "P:" + Hex(FlashRegions(variant)[0].last)}).out),
             Steps(10) + Success);
