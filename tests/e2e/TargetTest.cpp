@@ -31,7 +31,6 @@ class TargetTest : public ::testing::Test {
     args.insert(args.begin(), {"--state", "flash.txt", "--variant", std::to_string(variant)});
     return ::Run(QZFLASH_SIM, args, folder.path(), input, 60);
   }
-
 };
 
 TEST_F(TargetTest, FullEraseOfEitherVariantUnderEveryFault) {
