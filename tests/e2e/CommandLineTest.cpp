@@ -16,7 +16,6 @@ class CommandLineTest : public ::testing::Test {
     args.insert(args.begin(), {"--state", "flash.txt", "--trace", "trace.txt"});
     return ::Run(QZFLASH_SIM, args, folder.path(), "", 30, closeInput);
   }
-  std::string Flash() const { return RowsOf(folder.Read("flash.txt")); }
 };
 
 TEST_F(CommandLineTest, CommandsEndWithTheStatusOfTheirOutcome) {
@@ -34,8 +33,6 @@ TEST_F(CommandLineTest, CommandsEndWithTheStatusOfTheirOutcome) {
     std::string err = "";
   };
   const Case cases[] = {
-      {{"--", "erase"}, 0, console::Erased},
-      {{"--erase-pviol", "1", "--", "erase"}, 1, " Erasing error\n"},
       {{"--devices", "3", "--target-device", "2", "--", "--device", "2", "erase"}, 0, console::Erased},
       {{"--devices", "3", "--target-device", "2", "--", "erase", "--device=02"}, 0, console::Erased},
       // The bring-up stops at the step that failed, and says why.
@@ -63,7 +60,7 @@ TEST_F(CommandLineTest, CommandsEndWithTheStatusOfTheirOutcome) {
     EXPECT_EQ(run.err, c.err);
     EXPECT_EQ(run.out.find("\x1b["), std::string::npos) << "no console codes in a log";
   }
-  EXPECT_EQ(Flash(), StateOf(ImageOf(records)));
+  EXPECT_EQ(RowsOf(folder.Read("flash.txt")), StateOf(ImageOf(records)));
 }
 
 TEST_F(CommandLineTest, DevicesAreListedOneALine) {
@@ -72,7 +69,6 @@ TEST_F(CommandLineTest, DevicesAreListedOneALine) {
             "0  FT232H  A  QZSIM000  QZ virtual adapter  (in use)\n"
             "1  FT232H  A  QZSIM001  QZ virtual adapter\n");
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(Sim({"--devices", "0", "--", "devices"}).status, 3);
 }
 
 // A command line that cannot be used says so on standard error and touches nothing.

@@ -128,12 +128,12 @@ Image ImageOf(const std::vector<Record>& records, std::size_t count) {
   return image;
 }
 
-
 std::string RowsOf(const std::string& stateFile) { return stateFile.substr(stateFile.find('\n') + 1); }
 
-int WriteCount(const std::string& trace) {
+std::vector<std::string> TraceLines(const std::string& trace, const std::string& prefix) {
   std::istringstream lines(trace);
-  int count = 0;
-  for (std::string line; std::getline(lines, line);) count += line.starts_with("write ") ? 1 : 0;
-  return count;
+  std::vector<std::string> found;
+  for (std::string line; std::getline(lines, line);)
+    if (line.starts_with(prefix)) found.push_back(line.substr(prefix.size()));
+  return found;
 }

@@ -77,5 +77,5 @@ std::string StateOf(const Image& image);
 // The rows of a state file as qzflash-sim saves it: without its comment line.
 std::string RowsOf(const std::string& stateFile);
 
-// The number of FT_Write calls in a trace.
-int WriteCount(const std::string& trace);
+// The lines of a qzflash-sim trace that start with prefix, without it.
+std::vector<std::string> TraceLines(const std::string& trace, const std::string& prefix = "");

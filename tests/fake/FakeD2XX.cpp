@@ -11,8 +11,6 @@ Adapter adapter;
 
 void Reset() { adapter = Adapter{}; }
 
-void Reply(const Bytes& bytes) { adapter.replies.push_back({{bytes}, false}); }
-
 void ReplyInPieces(const std::vector<Bytes>& pieces) {
   adapter.replies.push_back({std::deque<Bytes>(pieces.begin(), pieces.end()), false});
 }

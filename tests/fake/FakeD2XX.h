@@ -43,8 +43,7 @@ extern Adapter adapter;
 // A fresh adapter: every call FT_OK, nothing queued, nothing recorded.
 void Reset();
 
-// The next FT_Write is answered with these bytes, in one piece or in the given pieces.
-void Reply(const Bytes& bytes);
+// The next FT_Write is answered with these bytes, in the given pieces.
 void ReplyInPieces(const std::vector<Bytes>& pieces);
 // The next FT_Write is answered in full, ending with these bytes.
 void ReplyTail(const Bytes& tail);

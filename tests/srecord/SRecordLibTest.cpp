@@ -20,11 +20,9 @@ using Ints = std::vector<std::int32_t>;
 const std::string Line41 =
     "S3290000200000070E151C232A31383F464D545B626970777E858C939AA1A8AFB6BDC4CBD2D9E0E7EEF57C";
 
-void SetLine(const std::string& line) { std::snprintf(LineCarac, sizeof LineCarac, "%s", line.c_str()); }
-
 // Decodes line and its newline.
 RecordStatus Decode(const std::string& line) {
-  SetLine(line + "\n");
+  std::snprintf(LineCarac, sizeof LineCarac, "%s\n", line.c_str());
   return SRecordLineDecode();
 }
 
@@ -47,7 +45,6 @@ TEST(SRecordDecode, AcceptedRecordsFillTheirFields) {
       {"S70800000010ABCDEF80", 8, 3, {0x00, 0x00, 0x00, 0x10}, {0xABCD, 0xEF80}},
       {"S30500001000EA", 5, 0, {0x00, 0x00, 0x10, 0x00}, before},
       {"S70500000000FA", 5, 0, {0x00, 0x00, 0x00, 0x00}, before},
-      {Line41.c_str(), 41, 36, {0x00, 0x00, 0x20, 0x00}, {0x0700, 0x150E, 0x231C}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -136,26 +133,15 @@ TEST(SRecordHeader, TheThreeTextsAreAcceptedAndNearMissesRejected) {
   }
 }
 
-class SRecordFile : public testing::Test {
- protected:
-  void SetUp() override {
-    // create_directory refuses a name that another test process holds.
-    std::random_device random;
-    do folder_ = fs::temp_directory_path() / ("srecord-" + std::to_string(random()));
-    while (!fs::create_directory(folder_));
-    ChoosenFile = (folder_ / "image.s").string();
-    MoveSize = 0;
-    LineCount = 0;
-  }
-
-  void TearDown() override { fs::remove_all(folder_); }
-
-  fs::path folder_;
-};
-
 // A pass counts the lines, then reads until the reader signals the end: one more read gets
 // nothing and changes nothing. A reader that never signals it shows as a hundred lines.
-TEST_F(SRecordFile, LinesAreReadInPiecesOfAtMost87CharactersWithCrLfFolded) {
+TEST(SRecordFile, LinesAreReadInPiecesOfAtMost87CharactersWithCrLfFolded) {
+  // create_directory refuses a name that another test process holds.
+  std::random_device random;
+  fs::path folder;
+  do folder = fs::temp_directory_path() / ("srecord-" + std::to_string(random()));
+  while (!fs::create_directory(folder));
+  ChoosenFile = (folder / "image.s").string();
   const std::string long90 = Line41 + "ABCD", long87 = Line41 + "0", end = "S70500000000FA";
   using Lines = std::vector<std::string>;
   const std::pair<std::string, Lines> cases[] = {
@@ -183,6 +169,7 @@ TEST_F(SRecordFile, LinesAreReadInPiecesOfAtMost87CharactersWithCrLfFolded) {
     EXPECT_EQ(LineCarac, last);
     EXPECT_EQ(MoveSize, static_cast<std::int32_t>(content.size()));
   }
+  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -10,10 +10,7 @@
 
 namespace {
 
-class TargetAccessTest : public ::testing::Test {
- protected:
-  void SetUp() override { ResetHost(); }
-};
+class TargetAccessTest : public HostTest {};
 
 // An instruction scan with its read-back, a data scan of 16 bits whose last bit is 1, a
 // reading data scan, the TAP reset; all appended, nothing sent.
@@ -23,7 +20,7 @@ TEST_F(TargetAccessTest, JtagScans) {
   GetDataWithWrite(5, 0x2);
   GetDataNoWrite(1);
   ResetTAP();
-  EXPECT_EQ(Built(), Hex("4B 04 06 3B 02 06 6B 00 43 4B 01 01"
+  EXPECT_EQ(fake::Bytes(byOutputBuffer, byOutputBuffer + dwNumBytesToSend), Hex("4B 04 06 3B 02 06 6B 00 43 4B 01 01"
                          "4B 02 81 3B 07 1C 3B 06 E4 6B 00 83 4B 01 01"
                          "4B 02 81 3B 02 02 6B 00 43 4B 01 01"
                          "4B 02 81 2A 07 4B 00 43 4B 01 01"
@@ -34,7 +31,7 @@ TEST_F(TargetAccessTest, JtagScans) {
 // A register read sends at once and takes the register's bytes from the tail of the answer;
 // the exit command is a command scan alone.
 TEST_F(TargetAccessTest, EOnceRegisterAccess) {
-  fake::Reply(Hex("AA BB 34 12"));
+  fake::ReplyInPieces({Hex("AA BB 34 12")});
   ReadOTX1();
   ExitDebug();
   EXPECT_EQ(fake::Writes(), (std::vector<fake::Bytes>{

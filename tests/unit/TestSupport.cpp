@@ -36,8 +36,6 @@ void ResetHost() {
   CBEIF = CCIF = PVIOL = ACCERR = DIVLD = 0;
 }
 
-fake::Bytes Built() { return fake::Bytes(byOutputBuffer, byOutputBuffer + dwNumBytesToSend); }
-
 // An OPDBR access: the command scan 4B 02 81, 3B 06 cc, 6B 00 xx, 4B 01 01 (cc 04 or 44), then
 // the data scan 4B 02 81, 3B 07 lo, 3B 06 hi, 6B 00 xx, 4B 01 01, bit 15 riding on the exit clock.
 std::vector<std::uint16_t> InjectedWords(const fake::Bytes& b) {

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "FakeD2XX.h"
 
 // "4B 02 81" -> {0x4B, 0x02, 0x81}.
@@ -15,8 +17,10 @@ fake::Bytes Hex(std::string_view text);
 // process-wide variable the tests touch is reset here and nowhere else.
 void ResetHost();
 
-// What is built and not yet sent.
-fake::Bytes Built();
+class HostTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetHost(); }
+};
 
 // The 16-bit words that the OPDBR data scans in these bytes hand to the core, decoded from the
 // MPSSE bytes the way the target sees them: each EOnCE command scan 3B 06 cc 6B 00 xx that
