@@ -107,24 +107,15 @@ constexpr Option kOptions[] = {
      [](OptionDraft& d, Name name, Value value) { return Failure(d, name, value, FlashFailure::Accerr); }},
     {"--erase-pviol", true,
      [](OptionDraft& d, Name name, Value value) {
-       std::uint64_t n = 0;
-       auto error = Count(name, value, 1, kAny, n);
-       d.options.bench.target.flashFaults.erasePviolAt = n;
-       return error;
+       return CountInto(name, value, 1, kAny, d.options.bench.target.flashFaults.erasePviolAt);
      }},
     {"--erase-accerr", true,
      [](OptionDraft& d, Name name, Value value) {
-       std::uint64_t n = 0;
-       auto error = Count(name, value, 1, kAny, n);
-       d.options.bench.target.flashFaults.eraseAccerrAt = n;
-       return error;
+       return CountInto(name, value, 1, kAny, d.options.bench.target.flashFaults.eraseAccerrAt);
      }},
     {"--hang-after", true,
      [](OptionDraft& d, Name name, Value value) {
-       std::uint64_t n = 0;
-       auto error = Count(name, value, 0, kAny, n);
-       d.options.bench.target.flashFaults.hangAfterCommands = n;
-       return error;
+       return CountInto(name, value, 0, kAny, d.options.bench.target.flashFaults.hangAfterCommands);
      }},
     {"--late-replies", true,
      [](OptionDraft& d, Name name, Value value) {
