@@ -81,8 +81,10 @@ class OutputFile {
       why = std::make_error_code(std::errc::is_a_directory).message();
       return false;
     }
+    // A file of the user's under the name is left alone; a place that cannot even be looked at
+    // is refused by the open below.
     temp_ = path + ".partial";
-    for (int k = 1; std::filesystem::exists(temp_, error) || error; ++k) temp_ = path + ".partial" + std::to_string(k);
+    for (int k = 1; k < 100 && std::filesystem::exists(temp_, error); ++k) temp_ = path + ".partial" + std::to_string(k);
     stream_ = std::fopen(temp_.c_str(), "wb");
     if (stream_ == nullptr) {
       why = std::strerror(errno);
