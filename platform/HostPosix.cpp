@@ -43,7 +43,7 @@ FolderStatus ListFolder(const char* path, std::vector<std::string>& names) {
   return closedir(folder) == 0 ? FolderStatus::Ok : FolderStatus::CloseFailed;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& why) {
+bool MoveIntoPlace(const std::string& from, const std::string& to, std::string& why) {
   if (std::rename(from.c_str(), to.c_str()) == 0) return true;
   why = std::strerror(errno);
   return false;

@@ -60,7 +60,7 @@ FolderStatus ListFolder(const char* path, std::vector<std::string>& names) {
 }
 
 // rename() refuses an existing target on Windows; the read-back file replaces one.
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& why) {
+bool MoveIntoPlace(const std::string& from, const std::string& to, std::string& why) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
   why = "cannot be replaced (error " + std::to_string(GetLastError()) + ")";
   return false;

@@ -29,4 +29,4 @@ FolderStatus ListFolder(const char* path, std::vector<std::string>& names);
 
 // Moves the file from over to, replacing a file there in one step; false, with errno's or the
 // system's reason in why, when it could not.
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& why);
+bool MoveIntoPlace(const std::string& from, const std::string& to, std::string& why);

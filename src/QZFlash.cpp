@@ -103,7 +103,7 @@ class OutputFile {
     const bool closed = std::fclose(stream_) == 0;
     stream_ = nullptr;
     if (written && !closed) why = std::strerror(errno);
-    if (written && closed && ReplaceFile(temp_, path_, why)) return true;
+    if (written && closed && MoveIntoPlace(temp_, path_, why)) return true;
     std::remove(temp_.c_str());
     return false;
   }
