@@ -230,18 +230,19 @@ void MarkTouched(const TargetVariant& variant, std::vector<bool>& touched) {
   const std::int32_t first = RecordAddress();
   for (std::size_t k = 0; k < variant.eraseBlocks.size(); ++k) {
     const MemoryRegion& block = variant.eraseBlocks[k].words;
-    if (block.xMemory == (AddressS3[0] == SpaceX) && first <= block.last && first + RecordWords() - 1 >= block.first)
+    if (RecordWords() > 0 && block.xMemory == (AddressS3[0] == SpaceX) && first <= block.last &&
+        first + RecordWords() - 1 >= block.first)
       touched[k] = true;
   }
 }
 
 // The words of a read-back or a blank check come a line at a time.
 inline constexpr int WordsPerLine = 16;
-using LineWork16 = std::function<void(const MemoryRegion& region, std::int32_t address,
+using LineOfWords = std::function<void(const MemoryRegion& region, std::int32_t address,
                                       std::span<const std::uint16_t> words)>;
 
 // Reads regions a line at a time, handing each to work, with the passes' progress.
-Outcome ReadRegions(const std::vector<MemoryRegion>& regions, const LineWork16& work) {
+Outcome ReadRegions(const std::vector<MemoryRegion>& regions, const LineOfWords& work) {
   std::int32_t lines = 0;
   for (const MemoryRegion& region : regions) lines += (region.last - region.first + WordsPerLine) / WordsPerLine;
   Progress progress(lines);
@@ -282,7 +283,10 @@ Outcome ReadBack(const std::vector<MemoryRegion>& regions, HeaderForm form, std:
         if (first == line.end()) return;
         const auto end = std::find_if_not(line.rbegin(), line.rend(), erased).base();
         const std::span data(first, end);
-        std::fputs(FormatData(region.xMemory ? SpaceX : SpaceP, address + static_cast<std::int32_t>(first - line.begin()), data).c_str(), out);
+        std::fputs(FormatData(region.xMemory ? SpaceX : SpaceP,
+                              address + static_cast<std::int32_t>(first - line.begin()), data)
+                       .c_str(),
+                   out);
         words += static_cast<long>(data.size());
       });
   std::fputs(FormatEnd().c_str(), out);

@@ -84,7 +84,8 @@ class OutputFile {
     // A file of the user's under the name is left alone; a place that cannot even be looked at
     // is refused by the open below.
     temp_ = path + ".partial";
-    for (int k = 1; k < 100 && std::filesystem::exists(temp_, error); ++k) temp_ = path + ".partial" + std::to_string(k);
+    for (int k = 1; k < 100 && std::filesystem::exists(temp_, error); ++k)
+      temp_ = path + ".partial" + std::to_string(k);
     stream_ = std::fopen(temp_.c_str(), "wb");
     if (stream_ == nullptr) {
       why = std::strerror(errno);
@@ -235,7 +236,8 @@ std::string WhyUnreadable(const std::string& file) {
 }
 
 // The value of option name: after '=' in arg, or the next argument.
-std::optional<std::string_view> OptionValue(std::string_view name, const std::vector<std::string>& args, std::size_t& i) {
+std::optional<std::string_view> OptionValue(std::string_view name, const std::vector<std::string>& args,
+                                            std::size_t& i) {
   const std::string_view arg = args[i];
   if (arg.size() > name.size() && arg[name.size()] == '=') return arg.substr(name.size() + 1);
   if (i + 1 < args.size()) return args[++i];
@@ -416,7 +418,9 @@ std::string Listed(const std::vector<MemoryRegion>& regions) {
     }
   }
   eraseTouchedOnly = line.eraseTouched;
-  numeroOpe = line.command == Command::Erase ? FullErasing : line.command == Command::Program ? CompleteProgramming : Verifying;
+  numeroOpe = line.command == Command::Erase     ? FullErasing
+              : line.command == Command::Program ? CompleteProgramming
+                                                 : Verifying;
   Start(line.device, true);
   RefuseUnknownTarget();
   switch (line.command) {
