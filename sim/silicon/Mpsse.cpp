@@ -11,9 +11,9 @@ constexpr std::uint8_t kBitCountMask = 0x07;
 constexpr unsigned kMaxTmsBits = 7;
 constexpr std::uint8_t kTmsCommandTdi = 0x80;
 
-// 0x10 to 0x3F: TDI written, TDO read or both, in bytes or bits, on either edge, either order.
+// 0x10 to 0x3F: TDI written, TDO read or both, in bytes or bits, on either edge, MSB or LSB first.
 bool IsDataShift(std::uint8_t opcode) {
-  return (opcode & 0xC0) == 0 && (opcode & (Mpsse::kWriteTdi | Mpsse::kReadTdo)) != 0;
+  return (opcode & (0x80 | Mpsse::kWriteTms)) == 0 && (opcode & (Mpsse::kWriteTdi | Mpsse::kReadTdo)) != 0;
 }
 
 // 0x4A/0x4B/0x4E/0x4F, and with a read 0x6A/0x6B/0x6E/0x6F: bits, LSB first, on either edge.
