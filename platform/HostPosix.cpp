@@ -1,5 +1,6 @@
 // Host services on POSIX systems.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -44,6 +45,15 @@ FolderStatus ListFolder(const char* path, std::vector<std::string>& names) {
 }
 
 bool MoveIntoPlace(const std::string& from, const std::string& to, std::string& why) {
+  // The data reach the disk before the name does, so that a power cut leaves the old file or
+  // the new one, never an empty one.
+  const int file = open(from.c_str(), O_RDONLY);
+  if (file < 0 || fsync(file) != 0) {
+    why = std::strerror(errno);
+    if (file >= 0) close(file);
+    return false;
+  }
+  close(file);
   if (std::rename(from.c_str(), to.c_str()) == 0) return true;
   why = std::strerror(errno);
   return false;

@@ -61,7 +61,7 @@ FolderStatus ListFolder(const char* path, std::vector<std::string>& names) {
 
 // rename() refuses an existing target on Windows; the read-back file replaces one.
 bool MoveIntoPlace(const std::string& from, const std::string& to, std::string& why) {
-  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
   why = "cannot be replaced (error " + std::to_string(GetLastError()) + ")";
   return false;
 }

@@ -15,18 +15,22 @@ void Inject(int word, std::int32_t operand) {
   WaitForCore();
 }
 
-void QueueReadMemory(int readInstruction, std::int32_t address) {
+// The word at address into OTX1.
+void FetchMemory(int readInstruction, std::int32_t address) {
   Inject(core::LoadValue, address);
   Inject(core::ValueToAddress);
   Inject(readInstruction);
   Inject(core::MoveToOTX1, core::ReadWordOperand);
+}
+
+void QueueReadMemory(int readInstruction, std::int32_t address) {
+  FetchMemory(readInstruction, address);
   QueueReadOTX1();
 }
 
 void ReadMemory(int readInstruction, std::int32_t address) {
-  QueueReadMemory(readInstruction, address);
-  FlushForRead();
-  ReadData(2);
+  FetchMemory(readInstruction, address);
+  ReadOTX1();
 }
 
 void QueueStore(int storeInstruction, std::int32_t address, int data) {

@@ -180,12 +180,12 @@ void ReadQueuedBytes() {
 void ReadData(int n) {
   DataRead = 0;
   std::uint32_t value = 0;
-  if (ReadAnswer() && TakeAnswerBytes(0, n, value)) DataRead = static_cast<std::int32_t>(value);
+  if (ReceiveAnswer() && TakeAnswerBytes(0, n, value)) DataRead = static_cast<std::int32_t>(value);
 }
 
 DWORD AnswerLength() { return dwNumRepliesOwed + dwNumRepliesBuilt; }
 
-bool ReadAnswer() {
+bool ReceiveAnswer() {
   if (LinkFailed()) return false;
   if (readMode == ReadMode::FixedWait) SleepMs(readWait);
   ReadQueuedBytes();

@@ -178,7 +178,7 @@ void ReadData(int n);
 DWORD AnswerLength();
 // Waits the set read wait and reads the whole answer; false when it failed (latched, and said
 // as ReadData says it).
-bool ReadAnswer();
+bool ReceiveAnswer();
 // The n (1 to 4) bytes of the answer just read that end beforeEnd bytes before its end, the last
 // received most significant; false, with the failure latched, when the answer did not hold them.
 bool TakeAnswerBytes(DWORD beforeEnd, int n, std::uint32_t& value);

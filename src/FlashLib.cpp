@@ -49,9 +49,9 @@ constexpr int ClockLoaded = 0x80;
 constexpr int ClockDivider = 0x52;
 
 // A read-back batch: eight word reads are about 3500 clocks at 1 MHz TCK and an answer of 544
-// bytes, which the chip passes on as a full packet of 510 and the rest at the latency timer;
-// 8 ms leave the margin that the single reads' waits leave. Their commands fill three quarters
-// of byOutputBuffer.
+// bytes, which the chip passes on as a full packet of 510 and the rest at the 2 ms latency
+// timer: 5.5 ms, and 8 ms leave the 2.5 ms that a single read's 4 ms leave over its 1.5 ms.
+// Their commands fill three quarters of byOutputBuffer.
 constexpr int WordsPerRead = 8;
 constexpr std::uint32_t ReadBackWaitMs = 8;
 
@@ -278,11 +278,16 @@ Outcome FullErase(int target) { return EraseBlocks(target, nullptr); }
 
 Outcome EraseChosenBlocks(int target, const std::vector<bool>& erase) { return EraseBlocks(target, &erase); }
 
-std::string Describe(const MemoryRegion& region) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%c:0x%05X-0x%05X", region.xMemory ? 'X' : 'P', static_cast<unsigned>(region.first),
-                static_cast<unsigned>(region.last));
+std::string Describe(bool xMemory, std::int32_t address) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%c:0x%05X", xMemory ? 'X' : 'P', static_cast<unsigned>(address));
   return text;
+}
+
+std::string Describe(const MemoryRegion& region) {
+  char last[8];
+  std::snprintf(last, sizeof last, "%05X", static_cast<unsigned>(region.last));
+  return Describe(region.xMemory, region.first) + "-0x" + last;
 }
 
 void WriteProgramFlash(std::int32_t address1, int word1, std::int32_t address2, int word2) {
@@ -322,12 +327,11 @@ bool ReadFlashWords(bool xMemory, std::int32_t first, std::span<std::uint16_t> w
         QueueReadPFlash(address);
       ends[k] = AnswerLength();
     }
-    const DWORD length = AnswerLength();
     FlushForRead();
-    if (!ReadAnswer()) return false;
+    if (!ReceiveAnswer()) return false;
     for (std::size_t k = 0; k < batch; ++k) {
       std::uint32_t value = 0;
-      if (!TakeAnswerBytes(length - ends[k], 2, value)) return false;
+      if (!TakeAnswerBytes(ends[batch - 1] - ends[k], 2, value)) return false;
       words[done + k] = static_cast<std::uint16_t>(value);
     }
     done += batch;

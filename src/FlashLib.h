@@ -98,7 +98,8 @@ Outcome FullErase(int target);
 // Erases the blocks of the variant whose slot in erase is true, in the table's order, and says
 // for every block whether it is erased or kept.
 Outcome EraseChosenBlocks(int target, const std::vector<bool>& erase);
-// "P:0x00000-0x0FFFF", the form of every address the operations print.
+// "P:0x01234" and "P:0x00000-0x0FFFF": the form of every address the operations print.
+std::string Describe(bool xMemory, std::int32_t address);
 std::string Describe(const MemoryRegion& region);
 
 // Programs words; the outcome is in the flash flags, for the next word to look at.

@@ -216,10 +216,7 @@ std::string LineProblem(RecordStatus status, const TargetVariant& variant, bool 
   const std::int32_t first = RecordAddress();
   for (std::int32_t address = first; address < first + RecordWords(); ++address) {
     if (region == nullptr || !region->Holds(address)) {
-      char text[64];
-      std::snprintf(text, sizeof text, "%c:0x%05X is not in the flash of this target",
-                    AddressS3[0] == SpaceX ? 'X' : 'P', static_cast<unsigned>(address));
-      return text;
+      return Describe(AddressS3[0] == SpaceX, address) + " is not in the flash of this target";
     }
   }
   return "";
@@ -237,7 +234,7 @@ void MarkTouched(const TargetVariant& variant, std::vector<bool>& touched) {
 }
 
 // The words of a read-back or a blank check come a line at a time.
-inline constexpr int WordsPerLine = 16;
+constexpr int WordsPerLine = 16;
 using LineOfWords = std::function<void(const MemoryRegion& region, std::int32_t address,
                                       std::span<const std::uint16_t> words)>;
 
@@ -273,9 +270,9 @@ HeaderForm HeaderFor(MemoryChoice choice) {
   return choice.program || choice.boot ? HeaderForm::ProgramAndData : HeaderForm::DataOnly;
 }
 
-Outcome ReadBack(const std::vector<MemoryRegion>& regions, HeaderForm form, std::FILE* out, long& words) {
+Outcome ReadBack(const std::vector<MemoryRegion>& regions, HeaderForm form, std::string& file, long& words) {
   words = 0;
-  std::fputs(FormatHeader(form).c_str(), out);
+  file = FormatHeader(form);
   const Outcome outcome =
       ReadRegions(regions, [&](const MemoryRegion& region, std::int32_t address, std::span<const std::uint16_t> line) {
         const auto erased = [](std::uint16_t word) { return word == Erased; };
@@ -283,13 +280,10 @@ Outcome ReadBack(const std::vector<MemoryRegion>& regions, HeaderForm form, std:
         if (first == line.end()) return;
         const auto end = std::find_if_not(line.rbegin(), line.rend(), erased).base();
         const std::span data(first, end);
-        std::fputs(FormatData(region.xMemory ? SpaceX : SpaceP,
-                              address + static_cast<std::int32_t>(first - line.begin()), data)
-                       .c_str(),
-                   out);
+        file += FormatData(region.xMemory ? SpaceX : SpaceP, address + static_cast<std::int32_t>(first - line.begin()), data);
         words += static_cast<long>(data.size());
       });
-  std::fputs(FormatEnd().c_str(), out);
+  file += FormatEnd();
   return outcome;
 }
 
@@ -300,19 +294,15 @@ Outcome BlankCheck(const std::vector<MemoryRegion>& regions) {
         for (std::size_t k = 0; k < line.size(); ++k) {
           if (line[k] == Erased) continue;
           if (notErased++ == 0)
-            std::printf("\n First word not erased: %c:0x%05X = 0x%04X\n", region.xMemory ? 'X' : 'P',
-                        static_cast<unsigned>(address + static_cast<std::int32_t>(k)), static_cast<unsigned>(line[k]));
+            std::printf("\n First word not erased: %s = 0x%04X\n",
+                        Describe(region.xMemory, address + static_cast<std::int32_t>(k)).c_str(),
+                        static_cast<unsigned>(line[k]));
         }
       });
   if (outcome != Outcome::Done) return outcome;
   if (notErased == 0) return Outcome::Done;
   std::printf(" Words not erased: %ld\n", notErased);
   return Conclude(Outcome::Failed);
-}
-
-Outcome CheckFileForProgramming(const TargetVariant& variant) {
-  std::vector<bool> touched;
-  return CheckFileForProgramming(variant, touched);
 }
 
 Outcome CheckFileForProgramming(const TargetVariant& variant, std::vector<bool>& touchedBlocks) {
@@ -425,9 +415,8 @@ Outcome ReadSRecordData() {
     return Outcome::Failed;
   }
   if (differing >= 0) {
-    std::printf("\n Word at %c:0x%05X = 0x%04X and file word = 0x%04X\n", xMemory ? 'X' : 'P',
-                static_cast<unsigned>(address + differing), static_cast<unsigned>(differingWord),
-                static_cast<unsigned>(SRecordData[differing] & 0xFFFF));
+    std::printf("\n Word at %s = 0x%04X and file word = 0x%04X\n", Describe(xMemory, address + differing).c_str(),
+                static_cast<unsigned>(differingWord), static_cast<unsigned>(SRecordData[differing] & 0xFFFF));
     return Outcome::Failed;
   }
   return Outcome::Done;

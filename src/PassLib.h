@@ -7,7 +7,7 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "FlashLib.h"
@@ -25,9 +25,8 @@ extern ProgressStyle PassProgress;
 // Reads ChoosenFile once as the programming pass would, touching nothing else. When the pass
 // would not program every word of it into the flash of variant, says why (the first problem,
 // by line) and that nothing was touched, and returns FileUnusable; otherwise Done, silently.
-Outcome CheckFileForProgramming(const TargetVariant& variant);
-// The same, and marks in touchedBlocks (one slot per erase block of variant) the blocks that
-// hold a word of the file.
+// touchedBlocks gets a slot per erase block of variant, true for a block that holds a word of
+// the file.
 Outcome CheckFileForProgramming(const TargetVariant& variant, std::vector<bool>& touchedBlocks);
 
 // The memories a read-back or a blank check covers.
@@ -41,10 +40,10 @@ std::vector<MemoryRegion> ChosenRegions(const TargetVariant& variant, MemoryChoi
 // The S0 form that names the memories chosen.
 HeaderForm HeaderFor(MemoryChoice choice);
 
-// Reads every word of regions and writes them to out as an S-Record file with header form:
-// records of at most 16 words, a line of 16 words apart, without the erased words that begin or
-// end the line; a line wholly erased is left out. words counts the words written.
-Outcome ReadBack(const std::vector<MemoryRegion>& regions, HeaderForm form, std::FILE* out, long& words);
+// Reads every word of regions into file, an S-Record file with header form: one record for each
+// line of 16 words at a multiple of 16, without the erased words that begin or end the line; a
+// line wholly erased has none. words counts the words in the records.
+Outcome ReadBack(const std::vector<MemoryRegion>& regions, HeaderForm form, std::string& file, long& words);
 // Done when every word of regions reads 0xFFFF; Failed after saying how many do not, and
 // which is the first.
 Outcome BlankCheck(const std::vector<MemoryRegion>& regions);

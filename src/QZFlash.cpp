@@ -1,15 +1,15 @@
 #include "QZFlash.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <system_error>
 #include <optional>
 #include <string_view>
+#include <system_error>
 
 #include "PassLib.h"
 #include "Platform.h"
@@ -30,12 +30,12 @@ constexpr const char* Usage =
     "Usage: qzflash [--device N] [--fast]                 the operator dialogue\n"
     "       qzflash [--device N] [--fast] erase           full erase of the flash\n"
     "       qzflash [--device N] [--fast] program [--erase all|touched] FILE\n"
-    "                                     check FILE, erase, program and verify\n"
+    "                                                     check FILE, erase, program and verify\n"
     "       qzflash [--device N] [--fast] verify FILE     verify the flash against FILE\n"
     "       qzflash [--device N] [--fast] read [--memory LIST] FILE\n"
-    "                                     save the flash as an S-Record file\n"
+    "                                                     save the flash as an S-Record file\n"
     "       qzflash [--device N] [--fast] blank-check [--memory LIST]\n"
-    "                                     check that the flash is erased\n"
+    "                                                     check that the flash is erased\n"
     "       qzflash devices                               list the adapters (D2XX devices)\n"
     "       qzflash --help | --version\n"
     "\n"
@@ -43,7 +43,7 @@ constexpr const char* Usage =
     "  --fast         take each answer as soon as the adapter has it, instead of after a\n"
     "                 fixed wait: the same JTAG traffic in a fraction of the time\n"
     "  --erase all    erase every block before programming (default)\n"
-    "  --erase touched  erase only the blocks that hold a word of FILE; keep the others\n"
+    "  --erase touched  erase only the blocks that hold a word of FILE, keep the others\n"
     "  --memory LIST  a comma-separated choice of program, boot and data (default all)\n"
     "\n"
     "Commands neither ask nor wait for Enter. Exit status: 0 done, 1 the operation failed\n"
@@ -67,63 +67,48 @@ struct CommandLine {
 bool waitForEnter = true;
 // Nothing of the adapter is touched before the bring-up.
 bool adapterBroughtUp = false;
-// Programming erases only the blocks that hold a word of the file.
-bool eraseTouchedOnly = false;
+// A read-back file goes to disk only once every word was read, under a name beside its place,
+// and is then moved there: a read that fails or is interrupted never leaves half a file, nor
+// spoils the file that was there.
 
-// A read-back file is written beside its place and moved there only once whole, so that a
-// failed read never leaves half a file or spoils the one that was there.
-class OutputFile {
- public:
-  // Creates the file beside path; false, with the system's reason, when it cannot.
-  bool Open(const std::string& path, std::string& why) {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
-      why = std::make_error_code(std::errc::is_a_directory).message();
-      return false;
-    }
-    // A file of the user's under the name is left alone; a place that cannot even be looked at
-    // is refused by the open below.
-    temp_ = path + ".partial";
-    for (int k = 1; k < 100 && std::filesystem::exists(temp_, error); ++k)
-      temp_ = path + ".partial" + std::to_string(k);
-    stream_ = std::fopen(temp_.c_str(), "wb");
-    if (stream_ == nullptr) {
-      why = std::strerror(errno);
-      return false;
-    }
-    path_ = path;
-    return true;
+// Writes text into a new file beside path; its name, or nothing with the system's reason.
+std::optional<std::string> WriteBeside(const std::string& path, const std::string& text, std::string& why) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) {
+    why = std::make_error_code(std::errc::is_a_directory).message();
+    return std::nullopt;
   }
-
-  std::FILE* Stream() const { return stream_; }
-
-  // Moves the finished file into place; false, with the reason, when it could not be written.
-  bool Finish(std::string& why) {
-    const bool written = std::fflush(stream_) == 0 && std::ferror(stream_) == 0;
-    if (!written) why = std::strerror(errno);
-    const bool closed = std::fclose(stream_) == 0;
-    stream_ = nullptr;
-    if (written && !closed) why = std::strerror(errno);
-    if (written && closed && MoveIntoPlace(temp_, path_, why)) return true;
-    std::remove(temp_.c_str());
-    return false;
+  // A user's file under the name, or a link, is left alone.
+  std::string name;
+  for (int k = 0; name.empty() && k < 100; ++k) {
+    const std::string candidate = path + ".partial" + (k > 0 ? std::to_string(k) : "");
+    if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, error))) name = candidate;
   }
-
-  // Removes a file that was not finished.
-  void Discard() {
-    if (stream_ == nullptr) return;
-    std::fclose(stream_);
-    stream_ = nullptr;
-    std::remove(temp_.c_str());
+  if (name.empty()) {
+    why = "no free name beside it for the file being written";
+    return std::nullopt;
   }
+  std::FILE* stream = std::fopen(name.c_str(), "wb");
+  if (stream == nullptr) {
+    why = std::strerror(errno);
+    return std::nullopt;
+  }
+  const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0;
+  if (!written) why = std::strerror(errno);
+  const bool closed = std::fclose(stream) == 0;
+  if (written && !closed) why = std::strerror(errno);
+  if (written && closed) return name;
+  std::remove(name.c_str());
+  return std::nullopt;
+}
 
- private:
-  std::string path_;
-  std::string temp_;
-  std::FILE* stream_ = nullptr;
-};
-
-OutputFile readBackFile;
+// Puts text in the place of path; false with the reason.
+bool WriteWhole(const std::string& path, const std::string& text, std::string& why) {
+  const std::optional<std::string> written = WriteBeside(path, text, why);
+  if (written && MoveIntoPlace(*written, path, why)) return true;
+  if (written) std::remove(written->c_str());
+  return false;
+}
 
 // Menu answers.
 constexpr std::int32_t CompleteProgramming = 1;
@@ -170,14 +155,14 @@ void InitialiseOrExit() {
   if (outcome != Outcome::Done) EndWith(outcome);
 }
 
-// A flash that is not erased must not be programmed.
-void EraseOrExit(const std::vector<bool>& touchedBlocks = {}) {
-  const Outcome outcome = eraseTouchedOnly ? EraseChosenBlocks(numeroCible, touchedBlocks) : FullErase(numeroCible);
+// A flash that is not erased must not be programmed. onlyBlocks, when given, chooses the blocks.
+void EraseOrExit(const std::vector<bool>* onlyBlocks) {
+  const Outcome outcome = onlyBlocks ? EraseChosenBlocks(numeroCible, *onlyBlocks) : FullErase(numeroCible);
   if (outcome != Outcome::Done) {
     std::puts(" Erasing error");
     EndWith(outcome);
   }
-  std::puts(eraseTouchedOnly ? "\n The blocks the file touches have been erased..." : "\n Memory has been erased...");
+  std::puts(onlyBlocks ? "\n The blocks the file touches have been erased..." : "\n Memory has been erased...");
 }
 
 // A pass that gave up on the file ends the run: the file's fault is on the console, and no
@@ -194,12 +179,12 @@ void Verify() {
 }
 
 // Nothing is erased for a file that could not be programmed whole.
-void Program() {
+void Program(bool eraseTouchedOnly) {
   std::vector<bool> touchedBlocks;
   if (CheckFileForProgramming(*VariantOf(numeroCible), touchedBlocks) != Outcome::Done) EndWith(Outcome::FileUnusable);
   ChooseReadWait(ReadWork::Programming);
   InitialiseOrExit();
-  EraseOrExit(touchedBlocks);
+  EraseOrExit(eraseTouchedOnly ? &touchedBlocks : nullptr);
   const Outcome outcome = WriteMemory();
   RecordPass(outcome);
   std::puts(outcome == Outcome::Done ? "\n Memory has been rewritten..." : "\n Programming failed");
@@ -208,7 +193,7 @@ void Program() {
 [[noreturn]] void ProgramUntilQuit() {
   RefuseUnknownTarget();
   for (;;) {
-    Program();
+    Program(false);
     do {
       std::puts("\n What do you want to do ?");
       std::puts(" 1 - Do it again");
@@ -287,8 +272,8 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, CommandLi
       line.memoryGiven = true;
     } else if (IsOption(arg, "--erase")) {
       const auto value = OptionValue("--erase", args, i);
-      if (!value || (*value != "all" && *value != "touched"))
-        return "--erase: '" + std::string(value.value_or("")) + "' is neither all nor touched";
+      if (!value) return "--erase needs all or touched";
+      if (*value != "all" && *value != "touched") return "--erase: '" + std::string(*value) + "' is neither all nor touched";
       line.eraseTouched = *value == "touched";
       line.eraseGiven = true;
     } else if (arg.starts_with("-") && arg.size() > 1) {
@@ -353,7 +338,7 @@ void Start(int device, bool command) {
   ChooseReadWait(numeroOpe == Verifying ? ReadWork::Verifying : ReadWork::Programming);
   InitialiseOrExit();
   if (numeroOpe == FullErasing)
-    EraseOrExit();
+    EraseOrExit(nullptr);
   else
     Verify();
   ExitProgram();
@@ -375,14 +360,15 @@ std::string Listed(const std::vector<MemoryRegion>& regions) {
 [[noreturn]] void ReadBackInto(const CommandLine& line) {
   const std::vector<MemoryRegion> regions = ChosenRegions(*VariantOf(numeroCible), line.memory);
   std::printf("\n Reading %s...\n", Listed(regions).c_str());
+  std::string file;
   long words = 0;
-  const Outcome outcome = ReadBack(regions, HeaderFor(line.memory), readBackFile.Stream(), words);
+  const Outcome outcome = ReadBack(regions, HeaderFor(line.memory), file, words);
   if (outcome != Outcome::Done) {
     std::puts("\n Reading failed");
     EndWith(outcome);
   }
   std::string why;
-  if (!readBackFile.Finish(why)) {
+  if (!WriteWhole(line.file, file, why)) {
     std::puts("\n The file could not be written");
     FileFault(line.file, why);
   }
@@ -405,10 +391,12 @@ std::string Listed(const std::vector<MemoryRegion>& regions) {
 [[noreturn]] void RunCommand(const CommandLine& line) {
   waitForEnter = false;
   if (!OutputIsTerminal()) PassProgress = ProgressStyle::Lines;
-  std::string why;
   if (line.command == Command::Read) {
     // A place the file cannot be written to is refused before the adapter is touched.
-    if (!readBackFile.Open(line.file, why)) FileFault(line.file, why);
+    std::string why;
+    const std::optional<std::string> probe = WriteBeside(line.file, "", why);
+    if (!probe) FileFault(line.file, why);
+    std::remove(probe->c_str());
   } else if (!line.file.empty()) {
     ChoosenFile = line.file;
     // A file that cannot even be opened is refused before the adapter is touched.
@@ -417,33 +405,31 @@ std::string Listed(const std::vector<MemoryRegion>& regions) {
       FileFault(line.file, WhyUnreadable(line.file));
     }
   }
-  eraseTouchedOnly = line.eraseTouched;
-  numeroOpe = line.command == Command::Erase     ? FullErasing
-              : line.command == Command::Program ? CompleteProgramming
-                                                 : Verifying;
   Start(line.device, true);
   RefuseUnknownTarget();
-  switch (line.command) {
-    case Command::Program:
-      Program();
-      if (RunOutcome != Outcome::Done) ExitProgram();
-      numeroFin = VerifyProgrammed;
-      ChooseReadWait(ReadWork::Verifying);
+  if (line.command == Command::Read || line.command == Command::BlankCheck) {
+    // The initialisation reads as a verification does; only the read-back's batches wait longer.
+    ChooseReadWait(ReadWork::Verifying);
+    InitialiseOrExit();
+    ChooseReadWait(ReadWork::ReadingBack);
+    if (line.command == Command::Read) ReadBackInto(line);
+    CheckBlank(line);
+  }
+  if (line.command == Command::Program) {
+    numeroOpe = CompleteProgramming;
+    Program(line.eraseTouched);
+    if (RunOutcome != Outcome::Done) ExitProgram();
+    numeroFin = VerifyProgrammed;
+    ChooseReadWait(ReadWork::Verifying);
+    Verify();
+  } else {
+    numeroOpe = line.command == Command::Erase ? FullErasing : Verifying;
+    ChooseReadWait(numeroOpe == Verifying ? ReadWork::Verifying : ReadWork::Programming);
+    InitialiseOrExit();
+    if (numeroOpe == FullErasing)
+      EraseOrExit(nullptr);
+    else
       Verify();
-      break;
-    case Command::Read:
-    case Command::BlankCheck:
-      ChooseReadWait(ReadWork::ReadingBack);
-      InitialiseOrExit();
-      if (line.command == Command::Read) ReadBackInto(line);
-      CheckBlank(line);
-    default:
-      ChooseReadWait(numeroOpe == Verifying ? ReadWork::Verifying : ReadWork::Programming);
-      InitialiseOrExit();
-      if (line.command == Command::Erase)
-        EraseOrExit();
-      else
-        Verify();
   }
   ExitProgram();
 }
@@ -493,7 +479,6 @@ int FilesList() {
 }
 
 void ExitProgram() {
-  readBackFile.Discard();
   if (adapterBroughtUp) ReleaseTarget();
   std::puts("\n Goodbye ! ");
   if (waitForEnter) {

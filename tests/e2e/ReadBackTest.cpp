@@ -105,8 +105,9 @@ TEST_F(ReadBackTest, ProgrammingErasesOnlyTheBlocksItsFileTouches) {
     std::string said;
   };
   const Case cases[] = {
-      {{{{SpaceP, 0x00100}, 0x1234}},
-       {{{SpaceP, 0x00100}, 0x1234}, {{SpaceP, 0x10000}, 2}},
+      // A P address inside the data flash's X range touches only program flash.
+      {{{{SpaceP, 0x02100}, 0x1234}},
+       {{{SpaceP, 0x02100}, 0x1234}, {{SpaceP, 0x10000}, 2}},
        " Erasing P:0x00000-0x0FFFF\n Keeping P:0x10000-0x1FFFF\n Keeping P:0x20000-0x20FFF\n Keeping "
        "X:0x02000-0x02FFF\n"},
       // A file across the blocks' border erases both.
