@@ -280,7 +280,8 @@ Outcome ReadBack(const std::vector<MemoryRegion>& regions, HeaderForm form, std:
         if (first == line.end()) return;
         const auto end = std::find_if_not(line.rbegin(), line.rend(), erased).base();
         const std::span data(first, end);
-        file += FormatData(region.xMemory ? SpaceX : SpaceP, address + static_cast<std::int32_t>(first - line.begin()), data);
+        file += FormatData(region.xMemory ? SpaceX : SpaceP, address + static_cast<std::int32_t>(first - line.begin()),
+                           data);
         words += static_cast<long>(data.size());
       });
   file += FormatEnd();

@@ -273,7 +273,8 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, CommandLi
     } else if (IsOption(arg, "--erase")) {
       const auto value = OptionValue("--erase", args, i);
       if (!value) return "--erase needs all or touched";
-      if (*value != "all" && *value != "touched") return "--erase: '" + std::string(*value) + "' is neither all nor touched";
+      if (*value != "all" && *value != "touched")
+        return "--erase: '" + std::string(*value) + "' is neither all nor touched";
       line.eraseTouched = *value == "touched";
       line.eraseGiven = true;
     } else if (arg.starts_with("-") && arg.size() > 1) {
