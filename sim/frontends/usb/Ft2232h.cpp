@@ -244,7 +244,7 @@ std::optional<int> Ft2232h::MoveIn(std::uint8_t endpoint, InTransfer& transfer,
   return result;
 }
 
-void Ft2232h::Abandon(std::uint8_t, const InTransfer& transfer, const char* why) {
+void Ft2232h::Abandon(const InTransfer& transfer, const char* why) {
   Record(true, transfer.data, transfer.taken, why);
 }
 

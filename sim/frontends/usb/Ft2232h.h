@@ -54,7 +54,7 @@ class Ft2232h {
   // ended, and traced then; nothing while it goes on.
   std::optional<int> MoveIn(std::uint8_t endpoint, InTransfer& transfer, std::uint64_t until);
   // The host gave the transfer up: what it took is traced with the reason.
-  void Abandon(std::uint8_t endpoint, const InTransfer& transfer, const char* why);
+  void Abandon(const InTransfer& transfer, const char* why);
   // A USB port reset: both ports as at power-on.
   void Reset();
 

@@ -80,7 +80,7 @@ int Transfers::Submit(libusb_transfer* transfer) {
 int Transfers::Cancel(libusb_transfer* transfer) {
   const auto flight = Find(transfer);
   if (flight == flight_.end() || flight->ended) return LIBUSB_ERROR_NOT_FOUND;
-  chip_.Abandon(transfer->endpoint, flight->in, "LIBUSB_TRANSFER_CANCELLED");
+  chip_.Abandon(flight->in, "LIBUSB_TRANSFER_CANCELLED");
   transfer->actual_length = flight->in.taken;
   flight->ended = LIBUSB_TRANSFER_CANCELLED;
   return LIBUSB_SUCCESS;
@@ -241,8 +241,7 @@ void libusb_lock_event_waiters(libusb_context*) {}
 
 void libusb_unlock_event_waiters(libusb_context*) {}
 
-// With no other thread to handle them, the waiter handles the events itself: 1 when nothing
-// ended in time.
+// With no other thread to handle them, the waiter handles the events itself.
 int libusb_wait_for_event(libusb_context*, timeval* timeout) {
   return HandleEvents(timeout, nullptr) == LIBUSB_SUCCESS ? 0 : 1;
 }
