@@ -1,7 +1,8 @@
-// The libusb-1.0 calls libftdi1 makes, answered by a virtual bus carrying one FT2232H instead
-// of the USB stack. Built as libusb-1.0.so.0 and loaded ahead of the system's library, so that
-// the system's libftdi1, unchanged, talks to the chip of Ft2232h.h. The host side lives here:
-// contexts, device lists, handles, interface claims and the kernel's serial driver.
+// libusb-1.0, answered by a virtual bus carrying one FT2232H instead of the USB stack. Built as
+// libusb-1.0.so.0 and loaded ahead of the system's library, so that an unchanged program (the
+// system's libftdi1, openocd) talks to the chip of Ft2232h.h. The host side lives here:
+// contexts, device lists and descriptors, handles, interface claims and the kernel's serial
+// driver; asynchronous transfers in Transfers.cpp, the rest of the interface in Library.cpp.
 #include <libusb.h>
 
 #include <unistd.h>

@@ -104,7 +104,10 @@ int Transfers::Handle(std::uint64_t until, const int* completed) {
     MoveIn(clock_.NowMicros());
     if (Deliver(serial_) || clock_.NowMicros() >= until) break;
     if (!MoveIn(until)) {
-      clock_.SleepMicros(until - clock_.NowMicros());
+      // Nothing to wait for: the program's wait runs out. On the real clock `until` may have
+      // passed meanwhile.
+      const std::uint64_t now = clock_.NowMicros();
+      if (until > now) clock_.SleepMicros(until - now);
       break;
     }
   }
