@@ -23,8 +23,9 @@ std::int64_t Micros(clockid_t clock = CLOCK_MONOTONIC) {
 
 std::string Hex(const unsigned char* data, int count) {
   std::string hex;
-  for (int i = 0; i < count && count <= 16; ++i) hex += "0123456789ABCDEF"[data[i] >> 4], hex += "0123456789ABCDEF"[data[i] & 15];
-  return count > 16 ? "#" + std::to_string(count) : hex;
+  if (count > 16) return hex.append("#").append(std::to_string(count));
+  for (int i = 0; i < count; ++i) hex += "0123456789ABCDEF"[data[i] >> 4], hex += "0123456789ABCDEF"[data[i] & 15];
+  return hex;
 }
 
 // Asynchronous transfers log their callbacks as " cbEP:STATUS/BYTES". The callback of ainnest
