@@ -21,9 +21,60 @@ std::int64_t Micros(clockid_t clock = CLOCK_MONOTONIC) {
   return std::int64_t{now.tv_sec} * 1'000'000 + now.tv_nsec / 1000;
 }
 
+std::string Hex(const unsigned char* data, int count) {
+  std::string hex;
+  if (count > 16) return hex.append("#").append(std::to_string(count));
+  for (int i = 0; i < count; ++i) hex += "0123456789ABCDEF"[data[i] >> 4], hex += "0123456789ABCDEF"[data[i] & 15];
+  return hex;
+}
+
+// Asynchronous transfers log their callbacks as " cbEP:STATUS/BYTES". The callback of ainnest
+// handles events (logged " nested:RESULT"), that of ainagain submits its transfer once more
+// (" again:RESULT"); ainfree and ainagain free their transfers themselves, the library the others.
+std::string* callbacks = nullptr;
+libusb_transfer* lastTransfer = nullptr;
+char nest, again;
+
+void LIBUSB_CALL Ended(libusb_transfer* transfer) {
+  callbacks->append(" cb").append(Hex(&transfer->endpoint, 1)).append(":").append(std::to_string(transfer->status));
+  const bool control = transfer->type == LIBUSB_TRANSFER_TYPE_CONTROL;
+  callbacks->append("/").append(Hex(control ? libusb_control_transfer_get_data(transfer) : transfer->buffer, transfer->actual_length));
+  timeval now{0, 0};
+  if (transfer->user_data == &nest) callbacks->append(" nested:").append(std::to_string(libusb_handle_events_timeout(nullptr, &now)));
+  if (transfer->user_data == &again) {
+    transfer->user_data = nullptr;
+    const int result = libusb_submit_transfer(transfer);
+    callbacks->append(" again:").append(std::to_string(result));
+    if (result == 0) return;
+  }
+  if ((transfer->flags & LIBUSB_TRANSFER_FREE_TRANSFER) == 0) std::free(transfer->buffer), libusb_free_transfer(transfer);
+}
+
+// Async IN transfers time out after 10 ms.
+int Submit(libusb_device_handle* handle, const std::string& name, const std::string& arg) {
+  const bool out = name == "aout", control = name == "actl";
+  const int length = out ? static_cast<int>(arg.size() / 2) : control ? 9 : std::stoi(arg);
+  auto* buffer = static_cast<unsigned char*>(std::calloc(static_cast<std::size_t>(length) + 1, 1));
+  for (int i = 0; out && i < length; ++i) buffer[i] = static_cast<unsigned char>(std::stoi(arg.substr(2 * i, 2), nullptr, 16));
+  lastTransfer = libusb_alloc_transfer(0);
+  if (control) {  // FTDI's get-latency request on port A
+    libusb_fill_control_setup(buffer, 0xC0, 0x0A, 0, 1, 1);
+    libusb_fill_control_transfer(lastTransfer, handle, buffer, Ended, nullptr, 1000);
+  } else {
+    void* special = name == "ainnest" ? &nest : name == "ainagain" ? &again : nullptr;
+    libusb_fill_bulk_transfer(lastTransfer, handle, out ? 0x02 : 0x81, buffer, length, Ended, special, 10);
+  }
+  if (name == "ainshort") lastTransfer->flags |= LIBUSB_TRANSFER_SHORT_NOT_OK;
+  if (name != "ainfree" && name != "ainagain") lastTransfer->flags |= LIBUSB_TRANSFER_FREE_BUFFER | LIBUSB_TRANSFER_FREE_TRANSFER;
+  const int result = libusb_submit_transfer(lastTransfer);
+  if (result != 0) lastTransfer->flags |= LIBUSB_TRANSFER_FREE_BUFFER, libusb_free_transfer(lastTransfer);
+  return result;
+}
+
 // Steps "name" or "name:N" (outA and outB: "name:BYTES" in hexadecimal), each logged as
 // " RESULT"; in and sleep add "/", the bytes received in hexadecimal (or "#count" past 16), "/"
-// and the virtual micros taken.
+// and the virtual micros taken. events:MS handles events for up to MS ms and adds the
+// callbacks and "/" and the micros taken; on the real clock, revents does without the micros.
 std::string Steps(const std::string& steps) {
   const std::map<std::string, std::uint8_t> vendor = {{"purge", 0x00}, {"latency", 0x09}, {"mpsse", 0x0B}};
   const std::map<std::string, int (*)(libusb_device_handle*, int)> onInterface = {
@@ -33,9 +84,10 @@ std::string Steps(const std::string& steps) {
   std::string log;
   libusb_device_handle* handle = nullptr;
   libusb_device** list = nullptr;
+  callbacks = &log;
   for (std::string step; in >> step;) {
     const std::string name = step.substr(0, step.find(':')), arg = name == step ? "" : step.substr(name.size() + 1);
-    const int n = arg.empty() || name.starts_with("out") ? 0 : std::stoi(arg);
+    const int n = arg.empty() || name.starts_with("out") || name == "aout" ? 0 : std::stoi(arg);
     std::vector<unsigned char> data(name == "scans" ? 2 * n : 1024);
     for (std::size_t i = 0; name.starts_with("out") && i < arg.size(); i += 2) data[i / 2] = std::stoi(arg.substr(i, 2), nullptr, 16);
     int result = 0, moved = 0;
@@ -60,16 +112,23 @@ std::string Steps(const std::string& steps) {
     } else if (name == "sleep") {  // n: nanoseconds
       const timespec request{0, n};
       result = nanosleep(&request, nullptr);
+    } else if (name.starts_with("ain") || name == "aout" || name == "actl") {
+      result = Submit(handle, name, arg);
+    } else if (name == "cancel") {
+      result = libusb_cancel_transfer(lastTransfer);
+    } else if (name.ends_with("events")) {
+      timeval wait{n / 1000, n % 1000 * 1000};
+      result = libusb_handle_events_timeout_completed(nullptr, &wait, nullptr);
+      log.append(" ").append(std::to_string(result));
+      if (name == "events") log.append("/").append(std::to_string(Micros() - start));
+      continue;
     } else if (name == "clocks") {  // 1: the monotonic clock counts on from the real one; 2: the others are real
       result = (std::abs(Micros() - Micros(CLOCK_MONOTONIC_RAW)) < 1'000'000) +
                2 * (std::abs(Micros(CLOCK_REALTIME) - std::int64_t{time(nullptr)} * 1'000'000) < 2'000'000);
     }
     log.append(" ").append(std::to_string(result));
     if (name != "in" && name != "sleep") continue;
-    log += "/";
-    for (int i = 0; i < moved && moved <= 16; ++i) log += "0123456789ABCDEF"[data[i] >> 4], log += "0123456789ABCDEF"[data[i] & 15];
-    if (moved > 16) log.append("#").append(std::to_string(moved));
-    log.append("/").append(std::to_string(Micros() - start));
+    log.append("/").append(Hex(data.data(), moved)).append("/").append(std::to_string(Micros() - start));
   }
   if (handle != nullptr) libusb_close(handle);
   return log + "\n";
@@ -129,6 +188,32 @@ TEST(UsbStandIn, AsLibftdi1SeesIt) {
       {"", setUp + "latency:2 outA:2A0787 in outA:2A07 in", " 0 0 0 0 0 0 0 0/3260FF/8 0 0/3260FF/2008\n"},
   };
   for (const auto& c : cases) EXPECT_EQ(InChild(c.options, c.steps), c.log) << c.options << ": " << c.steps;
+}
+
+// Statuses: 0 completed, 1 error, 2 timed out, 3 cancelled, 5 no device, 6 overflow. Callbacks
+// come from event handling, each endpoint's in submission order; an OUT transfer reaches the chip
+// at its submission.
+TEST(UsbStandIn, AsynchronousTransfers) {
+  const std::string setUp = "open detach:0 claim:0 mpsse outA:8A978D80181B861D00 latency:2 ";
+  const struct { const char* options; std::string steps, log; } cases[] = {
+      // The OUT and control transfers have ended by the first round; each IN takes what one
+      // send-immediate passed on.
+      {"", setUp + "ain:64 ain:64 aout:2A07872A0787 actl events:100 events:100 events:100",
+       " 0 0 0 0 0 0 0 0 0 0 cb02:0/2A07872A0787 cb00:0/02 0/0 cb81:0/3260FF 0/8 cb81:0/3260FF 0/8"},
+      // Time-outs: the event wait's, then the transfer's before the latency timer fires.
+      {"", setUp + "latency:16 ain:64 events:4 events:100", " 0 0 0 0 0 0 0 0 0/4000 cb81:2/ 0/6000"},
+      {"", setUp + "ain:64 cancel cancel events:0 ain:1 ainshort:64 events:100 events:100",
+       " 0 0 0 0 0 0 0 0 -5 cb81:3/ 0/0 0 0 cb81:6/ 0/2000 cb81:1/3260 0/2000"},
+      // A callback that frees its transfer, one that handles events (refused); submitted again
+      // in a callback, a transfer ends in a later round.
+      {"", setUp + "ainfree:64 ainnest:64 ainagain:64 events:100 events:100 events:100 events:100",
+       " 0 0 0 0 0 0 0 0 0 cb81:0/3260 0/2000 cb81:0/3260 nested:-6 0/2000 cb81:0/3260 again:0 0/2000 cb81:0/3260 0/2000"},
+      // Unplugged with a transfer in flight.
+      {"--unplug-after 2", setUp + "ain:64 aout:AA events:100 aout:AA cancel",
+       " 0 0 0 0 0 0 0 0 cb81:5/ cb02:0/AA 0/0 -4 -5\nvirtual-usb: protocol warnings: 1 (bad-command echo 1)\n"},
+      {"--realtime", setUp + "latency:5 aout:2A07 ain:64 revents:1000 revents:1000", " 0 0 0 0 0 0 0 0 0 cb02:0/2A07 0 cb81:0/3260FF 0"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(InChild(c.options, c.steps), c.log + (c.log.ends_with("\n") ? "" : "\n")) << c.options << ": " << c.steps;
 }
 
 }  // namespace

@@ -214,68 +214,107 @@ int Ft2232h::Stall() {
 int Ft2232h::Bulk(std::uint8_t endpoint, unsigned char* data, int length, unsigned timeoutMs,
                   int& moved) {
   moved = 0;
-  VirtualAdapter& port = *ports_[static_cast<std::size_t>(InterfaceOf(endpoint).value())];
-  const bool in = (endpoint & LIBUSB_ENDPOINT_IN) != 0;
+  if ((endpoint & LIBUSB_ENDPOINT_IN) != 0) {
+    InTransfer transfer = StartIn(data, length, timeoutMs);
+    const int result = MoveIn(endpoint, transfer, transfer.deadline).value();
+    moved = transfer.taken;
+    return result;
+  }
   int result = LIBUSB_ERROR_NO_DEVICE;
   if (Present()) {
-    result = in ? BulkIn(port, data, length, timeoutMs, moved) : BulkOut(port, data, length, moved);
+    Port(endpoint).Write(std::span(data, static_cast<std::size_t>(length)), bench_.Clock().NowMicros());
+    moved = length;
+    result = 0;
   }
-  BenchStats& stats = bench_.Stats();
-  ++(in ? stats.reads : stats.writes);
-  (in ? stats.bytesRead : stats.bytesWritten) += static_cast<std::uint64_t>(moved);
-  const std::string hex = TraceHex(data, static_cast<std::size_t>(in ? moved : length));
-  std::string line = (in ? "read " : "write ") + hex;
-  if (result < 0) line += (hex.empty() ? "status " : " status ") + ErrorName(result);
-  bench_.Trace(line);
+  Record(false, data, length, result < 0 ? ErrorName(result) : "");
   return result;
 }
 
-int Ft2232h::BulkOut(VirtualAdapter& port, const unsigned char* data, int length, int& moved) {
-  port.Write(std::span(data, static_cast<std::size_t>(length)), bench_.Clock().NowMicros());
-  moved = length;
-  return 0;
+Ft2232h::InTransfer Ft2232h::StartIn(unsigned char* data, int length, unsigned timeoutMs) const {
+  const std::uint64_t deadline = timeoutMs == 0 ? std::numeric_limits<std::uint64_t>::max()
+                                                : bench_.Clock().NowMicros() + timeoutMs * 1000ull;
+  return {data, length, deadline, 0, std::nullopt};
+}
+
+std::optional<int> Ft2232h::MoveIn(std::uint8_t endpoint, InTransfer& transfer,
+                                   std::uint64_t until) {
+  const std::optional<int> result =
+      Present() ? BulkIn(Port(endpoint), transfer, until) : LIBUSB_ERROR_NO_DEVICE;
+  if (result) Record(true, transfer.data, transfer.taken, *result < 0 ? ErrorName(*result) : "");
+  return result;
+}
+
+void Ft2232h::Abandon(const InTransfer& transfer, const char* why) {
+  Record(true, transfer.data, transfer.taken, why);
+}
+
+void Ft2232h::Reset() {
+  const std::uint64_t now = bench_.Clock().NowMicros();
+  for (VirtualAdapter* port : ports_) {
+    port->SetBitMode(VirtualAdapter::kModeReset, now);
+    port->Purge();
+    port->SetLatencyMs(VirtualAdapter::kPowerOnLatencyMs);
+  }
+}
+
+void Ft2232h::Record(bool in, const unsigned char* data, int count, const std::string& status) {
+  BenchStats& stats = bench_.Stats();
+  ++(in ? stats.reads : stats.writes);
+  // Failed writes moved nothing.
+  const auto moved = static_cast<std::uint64_t>(in || status.empty() ? count : 0);
+  (in ? stats.bytesRead : stats.bytesWritten) += moved;
+  const std::string hex = TraceHex(data, static_cast<std::size_t>(count));
+  std::string line = (in ? "read " : "write ") + hex;
+  if (!status.empty()) line += (hex.empty() ? "status " : " status ") + status;
+  bench_.Trace(line);
 }
 
 // Whole packets until a short one or a full buffer. A packet larger than the room left is
 // more than the host asked for: the transfer overflows and the packet is lost.
-int Ft2232h::BulkIn(VirtualAdapter& port, unsigned char* data, int length, unsigned timeoutMs,
-                    int& moved) {
-  const std::uint64_t deadline = timeoutMs == 0 ? std::numeric_limits<std::uint64_t>::max()
-                                                : bench_.Clock().NowMicros() + timeoutMs * 1000ull;
+std::optional<int> Ft2232h::BulkIn(VirtualAdapter& port, InTransfer& transfer,
+                                   std::uint64_t until) {
   std::size_t queued = port.Poll(bench_.Clock().NowMicros());
-  if (queued == 0 && !AwaitPacket(port, deadline, queued)) return LIBUSB_ERROR_TIMEOUT;
-  const auto room = static_cast<std::size_t>(length);
-  for (std::size_t taken = 0;;) {
+  const auto room = static_cast<std::size_t>(transfer.length);
+  for (;;) {
+    if (queued == 0) {
+      const Wait wait = AwaitPacket(port, transfer, until, queued);
+      if (wait == Wait::Pending) return std::nullopt;
+      if (wait == Wait::TimedOut) return LIBUSB_ERROR_TIMEOUT;
+    }
     const std::size_t carried = std::min(queued, kPacketSize - kStatusBytes);
     const std::vector<std::uint8_t> bytes = port.Read(carried, bench_.Clock().NowMicros());
     queued -= carried;
     const std::size_t packet = kStatusBytes + carried;
+    const auto taken = static_cast<std::size_t>(transfer.taken);
     if (taken + packet > room) return LIBUSB_ERROR_OVERFLOW;
-    data[taken] = kModemStatus;
-    data[taken + 1] = kLineStatus;
-    std::copy(bytes.begin(), bytes.end(), data + taken + kStatusBytes);
-    taken += packet;
-    moved = static_cast<int>(taken);
-    if (packet < kPacketSize || taken == room) return 0;
+    unsigned char* at = transfer.data + taken;
+    at[0] = kModemStatus;
+    at[1] = kLineStatus;
+    std::copy(bytes.begin(), bytes.end(), at + kStatusBytes);
+    transfer.taken = static_cast<int>(taken + packet);
     // A full packet does not end the transfer: the next one carries the rest, or the status
     // bytes alone once the latency timer fires.
-    if (queued == 0 && !AwaitPacket(port, deadline, queued)) return LIBUSB_ERROR_TIMEOUT;
+    if (packet < kPacketSize || taken + packet == room) return 0;
   }
 }
 
 // The chip answers an IN request when it passes answer bytes on; with none in its buffer when
 // its latency timer fires, with the status bytes alone.
-bool Ft2232h::AwaitPacket(VirtualAdapter& port, std::uint64_t deadline, std::size_t& queued) {
+Ft2232h::Wait Ft2232h::AwaitPacket(VirtualAdapter& port, InTransfer& transfer, std::uint64_t until,
+                                   std::size_t& queued) {
   VirtualClock& clock = bench_.Clock();
-  std::uint64_t wake = clock.NowMicros() + port.LatencyMs() * 1000ull;
+  if (!transfer.latencyFires) transfer.latencyFires = clock.NowMicros() + port.LatencyMs() * 1000ull;
+  std::uint64_t wake = *transfer.latencyFires;
   if (port.AnswerBy(wake)) wake = port.NextHandOver().value();
-  if (wake > deadline) {
-    clock.WaitUntil(deadline);
-    return false;
+  const std::uint64_t end = std::min(until, transfer.deadline);
+  if (wake > end) {
+    clock.WaitUntil(end);
+    return end == transfer.deadline ? Wait::TimedOut : Wait::Pending;
   }
   clock.WaitUntil(wake);
+  transfer.latencyFires.reset();
   queued = port.Poll(clock.NowMicros());
-  return true;
+  return Wait::Packet;
 }
 
 }  // namespace qzsim::usb

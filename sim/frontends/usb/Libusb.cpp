@@ -1,7 +1,8 @@
-// The libusb-1.0 calls libftdi1 makes, answered by a virtual bus carrying one FT2232H instead
-// of the USB stack. Built as libusb-1.0.so.0 and loaded ahead of the system's library, so that
-// the system's libftdi1, unchanged, talks to the chip of Ft2232h.h. The host side lives here:
-// contexts, device lists, handles, interface claims and the kernel's serial driver.
+// libusb-1.0, answered by a virtual bus carrying one FT2232H instead of the USB stack. Built as
+// libusb-1.0.so.0 and loaded ahead of the system's library, so that an unchanged program (the
+// system's libftdi1, openocd) talks to the chip of Ft2232h.h. The host side lives here:
+// contexts, device lists and descriptors, handles, interface claims and the kernel's serial
+// driver; asynchronous transfers in Transfers.cpp, the rest of the interface in Library.cpp.
 #include <libusb.h>
 
 #include <unistd.h>
@@ -31,30 +32,9 @@ constexpr StandInKind kKind{"virtual-usb", false, false, true};
 
 Session* session = nullptr;
 
-Session& Current() {
-  if (session == nullptr) session = new Session();
-  return *session;
-}
-
 Ft2232h& Chip() { return Current().chip; }
 
 bool ValidInterface(int interface) { return interface >= 0 && interface < Ft2232h::kInterfaces; }
-
-// usbfs claims an interface itself for a transfer when nothing holds it; the kernel's serial
-// driver still holding it, or another program (--usb-error busy), makes the claim fail.
-int Claim(libusb_device_handle* handle, int interface, bool detachDriver) {
-  Session& run = Current();
-  if (run.standIn.OpenFailure() == UsbError::Busy) return LIBUSB_ERROR_BUSY;
-  const auto i = static_cast<std::size_t>(interface);
-  if (run.claimedBy[i] == handle) return LIBUSB_SUCCESS;
-  if (run.claimedBy[i] != nullptr) return LIBUSB_ERROR_BUSY;
-  if (run.kernelDriver[i]) {
-    if (!detachDriver) return LIBUSB_ERROR_BUSY;
-    run.kernelDriver[i] = false;
-  }
-  run.claimedBy[i] = handle;
-  return LIBUSB_SUCCESS;
-}
 
 void RecordExitStatus(int status, void*) {
   session->exiting = true;
@@ -73,11 +53,40 @@ __attribute__((destructor)) void Finish() {
 
 }  // namespace
 
-Session::Session() : standIn(kKind), chip(standIn.TheBench()), startMicros(RealMonotonicMicros()) {
+Session::Session()
+    : standIn(kKind),
+      chip(standIn.TheBench()),
+      transfers(chip, standIn.TheBench().Clock()),
+      startMicros(RealMonotonicMicros()) {
   on_exit(RecordExitStatus, nullptr);
 }
 
 Session* CurrentSession() { return session; }
+
+Session& Current() {
+  if (session == nullptr) session = new Session();
+  return *session;
+}
+
+int Claim(libusb_device_handle* handle, int interface, bool detachDriver) {
+  Session& run = Current();
+  if (run.standIn.OpenFailure() == UsbError::Busy) return LIBUSB_ERROR_BUSY;
+  const auto i = static_cast<std::size_t>(interface);
+  if (run.claimedBy[i] == handle) return LIBUSB_SUCCESS;
+  if (run.claimedBy[i] != nullptr) return LIBUSB_ERROR_BUSY;
+  if (run.kernelDriver[i]) {
+    if (!detachDriver) return LIBUSB_ERROR_BUSY;
+    run.kernelDriver[i] = false;
+  }
+  run.claimedBy[i] = handle;
+  return LIBUSB_SUCCESS;
+}
+
+void Unserved(const std::string& call) {
+  if (Current().unserved.insert(call).second) {
+    std::fprintf(stderr, "virtual-usb: %s: not supported on the virtual bus\n", call.c_str());
+  }
+}
 
 }  // namespace qzsim::usb
 
@@ -134,9 +143,45 @@ int libusb_get_config_descriptor(libusb_device*, uint8_t index, libusb_config_de
 // The descriptor is the chip's own, handed out rather than copied.
 void libusb_free_config_descriptor(libusb_config_descriptor*) {}
 
+int libusb_get_active_config_descriptor(libusb_device* device, libusb_config_descriptor** config) {
+  return libusb_get_config_descriptor(device, 0, config);
+}
+
+int libusb_get_config_descriptor_by_value(libusb_device* device, uint8_t value,
+                                          libusb_config_descriptor** config) {
+  if (value != Ft2232h::kConfiguration) return LIBUSB_ERROR_NOT_FOUND;
+  return libusb_get_config_descriptor(device, 0, config);
+}
+
+// The chip sits on port 1 of the root hub of bus 1, which is not listed.
 uint8_t libusb_get_bus_number(libusb_device*) { return 1; }
 
 uint8_t libusb_get_device_address(libusb_device*) { return 2; }
+
+uint8_t libusb_get_port_number(libusb_device*) { return 1; }
+
+int libusb_get_port_numbers(libusb_device* device, uint8_t* ports, int length) {
+  if (length <= 0) return LIBUSB_ERROR_INVALID_PARAM;
+  ports[0] = libusb_get_port_number(device);
+  return 1;
+}
+
+int libusb_get_port_path(libusb_context*, libusb_device* device, uint8_t* path, uint8_t length) {
+  return libusb_get_port_numbers(device, path, length);
+}
+
+libusb_device* libusb_get_parent(libusb_device*) { return nullptr; }
+
+int libusb_get_device_speed(libusb_device*) { return LIBUSB_SPEED_HIGH; }
+
+int libusb_get_max_packet_size(libusb_device*, unsigned char endpoint) {
+  if (!Ft2232h::InterfaceOf(endpoint)) return LIBUSB_ERROR_NOT_FOUND;
+  return Ft2232h::kPacketSize;
+}
+
+int libusb_get_max_iso_packet_size(libusb_device* device, unsigned char endpoint) {
+  return libusb_get_max_packet_size(device, endpoint);
+}
 
 int libusb_open(libusb_device* device, libusb_device_handle** handle) {
   const qzsim::UsbError failure = Current().standIn.OpenFailure();
@@ -145,6 +190,19 @@ int libusb_open(libusb_device* device, libusb_device_handle** handle) {
   *handle = new libusb_device_handle{libusb_ref_device(device)};
   return LIBUSB_SUCCESS;
 }
+
+libusb_device_handle* libusb_open_device_with_vid_pid(libusb_context*, uint16_t vendor,
+                                                      uint16_t product) {
+  const libusb_device_descriptor& chip = Ft2232h::DeviceDescriptor();
+  if (vendor != chip.idVendor || product != chip.idProduct) return nullptr;
+  libusb_device** list = nullptr;
+  libusb_device_handle* handle = nullptr;
+  if (libusb_get_device_list(nullptr, &list) > 0) libusb_open(list[0], &handle);
+  libusb_free_device_list(list, 1);
+  return handle;
+}
+
+libusb_device* libusb_get_device(libusb_device_handle* handle) { return handle->device; }
 
 void libusb_close(libusb_device_handle* handle) {
   if (handle == nullptr) return;
@@ -190,8 +248,47 @@ int libusb_detach_kernel_driver(libusb_device_handle*, int interface) {
   return LIBUSB_SUCCESS;
 }
 
+int libusb_kernel_driver_active(libusb_device_handle*, int interface) {
+  if (!Chip().Present()) return LIBUSB_ERROR_NO_DEVICE;
+  if (!qzsim::usb::ValidInterface(interface)) return LIBUSB_ERROR_NOT_FOUND;
+  return Current().kernelDriver[static_cast<std::size_t>(interface)] ? 1 : 0;
+}
+
+int libusb_attach_kernel_driver(libusb_device_handle*, int interface) {
+  if (!Chip().Present()) return LIBUSB_ERROR_NO_DEVICE;
+  if (!qzsim::usb::ValidInterface(interface)) return LIBUSB_ERROR_NOT_FOUND;
+  const auto i = static_cast<std::size_t>(interface);
+  qzsim::usb::Session& run = Current();
+  if (run.kernelDriver[i] || run.claimedBy[i] != nullptr) return LIBUSB_ERROR_BUSY;
+  run.kernelDriver[i] = true;
+  return LIBUSB_SUCCESS;
+}
+
 int libusb_set_auto_detach_kernel_driver(libusb_device_handle* handle, int enable) {
   handle->autoDetach = enable != 0;
+  return LIBUSB_SUCCESS;
+}
+
+// Each interface has the one setting 0.
+int libusb_set_interface_alt_setting(libusb_device_handle* handle, int interface, int setting) {
+  if (!qzsim::usb::ValidInterface(interface) ||
+      Current().claimedBy[static_cast<std::size_t>(interface)] != handle) {
+    return LIBUSB_ERROR_NOT_FOUND;
+  }
+  if (!Chip().Present()) return LIBUSB_ERROR_NO_DEVICE;
+  return setting == 0 ? LIBUSB_SUCCESS : LIBUSB_ERROR_NOT_FOUND;
+}
+
+// Bulk endpoints of the chip never halt, so there is nothing to clear.
+int libusb_clear_halt(libusb_device_handle*, unsigned char endpoint) {
+  if (!Chip().Present()) return LIBUSB_ERROR_NO_DEVICE;
+  return Ft2232h::InterfaceOf(endpoint) ? LIBUSB_SUCCESS : LIBUSB_ERROR_NOT_FOUND;
+}
+
+// The chip starts again as at power-on; libusb claims again what the handle held.
+int libusb_reset_device(libusb_device_handle*) {
+  if (!Chip().Present()) return LIBUSB_ERROR_NO_DEVICE;
+  Chip().Reset();
   return LIBUSB_SUCCESS;
 }
 
@@ -243,58 +340,4 @@ int libusb_get_string_descriptor_ascii(libusb_device_handle*, uint8_t index, uns
   }
   data[count] = 0;
   return count;
-}
-
-// libusb's own names, which programs print.
-const char* libusb_error_name(int code) {
-  switch (code) {
-    case LIBUSB_SUCCESS: return "LIBUSB_SUCCESS / LIBUSB_TRANSFER_COMPLETED";
-    case LIBUSB_ERROR_IO: return "LIBUSB_ERROR_IO";
-    case LIBUSB_ERROR_INVALID_PARAM: return "LIBUSB_ERROR_INVALID_PARAM";
-    case LIBUSB_ERROR_ACCESS: return "LIBUSB_ERROR_ACCESS";
-    case LIBUSB_ERROR_NO_DEVICE: return "LIBUSB_ERROR_NO_DEVICE";
-    case LIBUSB_ERROR_NOT_FOUND: return "LIBUSB_ERROR_NOT_FOUND";
-    case LIBUSB_ERROR_BUSY: return "LIBUSB_ERROR_BUSY";
-    case LIBUSB_ERROR_TIMEOUT: return "LIBUSB_ERROR_TIMEOUT";
-    case LIBUSB_ERROR_OVERFLOW: return "LIBUSB_ERROR_OVERFLOW";
-    case LIBUSB_ERROR_PIPE: return "LIBUSB_ERROR_PIPE";
-    case LIBUSB_ERROR_INTERRUPTED: return "LIBUSB_ERROR_INTERRUPTED";
-    case LIBUSB_ERROR_NO_MEM: return "LIBUSB_ERROR_NO_MEM";
-    case LIBUSB_ERROR_NOT_SUPPORTED: return "LIBUSB_ERROR_NOT_SUPPORTED";
-    case LIBUSB_ERROR_OTHER: return "LIBUSB_ERROR_OTHER";
-    case LIBUSB_TRANSFER_ERROR: return "LIBUSB_TRANSFER_ERROR";
-    case LIBUSB_TRANSFER_TIMED_OUT: return "LIBUSB_TRANSFER_TIMED_OUT";
-    case LIBUSB_TRANSFER_CANCELLED: return "LIBUSB_TRANSFER_CANCELLED";
-    case LIBUSB_TRANSFER_STALL: return "LIBUSB_TRANSFER_STALL";
-    case LIBUSB_TRANSFER_NO_DEVICE: return "LIBUSB_TRANSFER_NO_DEVICE";
-    case LIBUSB_TRANSFER_OVERFLOW: return "LIBUSB_TRANSFER_OVERFLOW";
-  }
-  return "**UNKNOWN**";
-}
-
-// libftdi1's asynchronous calls (its *_submit functions and streaming) are not modelled: the
-// D2XX back-end makes only synchronous transfers. A submission is refused, so nothing is ever
-// in flight and there is no event to handle.
-libusb_transfer* libusb_alloc_transfer(int isoPackets) {
-  if (isoPackets < 0) return nullptr;
-  const std::size_t isoSize =
-      static_cast<std::size_t>(isoPackets) * sizeof(libusb_iso_packet_descriptor);
-  return static_cast<libusb_transfer*>(std::calloc(1, sizeof(libusb_transfer) + isoSize));
-}
-
-void libusb_free_transfer(libusb_transfer* transfer) {
-  if (transfer != nullptr && (transfer->flags & LIBUSB_TRANSFER_FREE_BUFFER) != 0) {
-    std::free(transfer->buffer);
-  }
-  std::free(transfer);
-}
-
-int libusb_submit_transfer(libusb_transfer*) { return LIBUSB_ERROR_NOT_SUPPORTED; }
-
-int libusb_cancel_transfer(libusb_transfer*) { return LIBUSB_ERROR_NOT_FOUND; }
-
-int libusb_handle_events_timeout(libusb_context*, timeval*) { return LIBUSB_SUCCESS; }
-
-int libusb_handle_events_timeout_completed(libusb_context*, timeval*, int*) {
-  return LIBUSB_SUCCESS;
 }
