@@ -35,6 +35,7 @@ void AtExit() {
   // The dialogue's last lines come before the summary on a shared terminal.
   std::fflush(stdout);
   const bool saved = SaveState();
+  qzsim::CurrentBench().EndTrace();
   if (trace.is_open()) trace.close();
   const std::string summary = qzsim::CurrentBench().ProtocolWarnings().Summary();
   if (!summary.empty()) std::cerr << "qzflash-sim: " << summary << '\n';

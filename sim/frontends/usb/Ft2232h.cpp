@@ -143,7 +143,8 @@ int Ft2232h::Control(std::uint8_t requestType, std::uint8_t request, std::uint16
                                : LIBUSB_ERROR_NO_DEVICE;
   bench_.Trace("control " + Hex(requestType, 2) + ' ' + Hex(request, 2) + ' ' + Hex(value, 4) +
                ' ' + Hex(index, 4) + ' ' + Hex(length, 4) + ' ' +
-               (result < 0 ? ErrorName(result) : Hex(static_cast<unsigned>(result), 1)));
+               (result < 0 ? ErrorName(result) : Hex(static_cast<unsigned>(result), 1)),
+               false);
   return result;
 }
 
@@ -226,7 +227,8 @@ int Ft2232h::Bulk(std::uint8_t endpoint, unsigned char* data, int length, unsign
   const std::string hex = TraceHex(data, static_cast<std::size_t>(in ? moved : length));
   std::string line = (in ? "read " : "write ") + hex;
   if (result < 0) line += (hex.empty() ? "status " : " status ") + ErrorName(result);
-  bench_.Trace(line);
+  // An IN transfer of the status bytes alone brought no data.
+  bench_.Trace(line, in ? moved > static_cast<int>(kStatusBytes) : length > 0);
   return result;
 }
 
