@@ -124,6 +124,9 @@ bool DeviceInUse(int deviceNumber);
 // there is no list.
 int ListDevices();
 
+// The program's waits: SleepMs, recorded in the trace with the D2XX calls.
+void PauseMs(std::uint32_t ms);
+
 // The wait of every ReadData from now on, in ms: each operation sets it as it starts.
 void SetReadWait(std::uint32_t ms);
 

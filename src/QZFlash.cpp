@@ -10,6 +10,7 @@
 #include <optional>
 #include <string_view>
 
+#include "D2XXTrace.h"
 #include "PassLib.h"
 #include "Platform.h"
 #include "SRecordLib.h"
@@ -34,6 +35,8 @@ constexpr const char* Usage =
     "       qzflash --help | --version\n"
     "\n"
     "  --device N   use device N of the list (default 0)\n"
+    "  --trace FILE write every D2XX call and sleep of the run into FILE (qzflash-sim's\n"
+    "               trace format; qzflash-sim --replay FILE checks the model against it)\n"
     "  --fast       take each answer as soon as the adapter has it, instead of after a\n"
     "               fixed wait: the same JTAG traffic in a fraction of the time\n"
     "\n"
@@ -48,6 +51,7 @@ struct CommandLine {
   int device = 0;
   bool fast = false;
   std::string file;
+  std::string trace;
 };
 
 // The dialogue waits for Enter before it ends; a command does not.
@@ -175,6 +179,12 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, CommandLi
     }
     if (arg == "--fast") {
       line.fast = true;
+    } else if (arg == "--trace" || arg.starts_with("--trace=")) {
+      if (arg.starts_with("--trace="))
+        line.trace = arg.substr(8);
+      else if (i + 1 < args.size())
+        line.trace = args[++i];
+      if (line.trace.empty()) return "--trace needs a file";
     } else if (arg == "--device" || arg.starts_with("--device=")) {
       std::string_view value;
       if (arg.starts_with("--device=")) {
@@ -288,6 +298,12 @@ void QZFlashMain(const std::vector<std::string>& args) {
   if (const auto error = Parse(args, line)) {
     std::fprintf(stderr, "qzflash: %s\n%s", error->c_str(), Usage);
     std::exit(static_cast<int>(Outcome::FileUnusable));
+  }
+  if (!line.trace.empty()) {
+    if (const std::string why = StartD2XXTrace(line.trace); !why.empty()) {
+      std::fprintf(stderr, "qzflash: %s: %s\n", line.trace.c_str(), why.c_str());
+      std::exit(static_cast<int>(Outcome::FileUnusable));
+    }
   }
   UseFastReads(line.fast);
   switch (line.command) {
