@@ -71,9 +71,10 @@ FT_STATUS QueueStatus() {
   return status;
 }
 
+// A failed read returned nothing, whatever the driver left in its count.
 FT_STATUS Read(std::uint8_t* buffer, DWORD count, DWORD* got) {
   const FT_STATUS status = FT_Read(ftHandle, buffer, count, got);
-  TraceD2XXData("read", buffer, *got, status);
+  TraceD2XXData("read", buffer, status == FT_OK ? *got : 0, status);
   return status;
 }
 

@@ -1,5 +1,6 @@
 // MPSSE command stream: the adapter's life (found, opened, configured, closed), the command
-// buffer, its builders, the send and the read-back. The only module that calls FT_*.
+// buffer, its builders, the send and the read-back. The only module that calls FT_*; each call
+// and each of the program's sleeps goes into the trace of --trace (D2XXTrace.h) as it returns.
 //
 // Every builder appends exactly one MPSSE command to byOutputBuffer and sends nothing;
 // FlushOutputBuffer hands everything built so far to the adapter in one FT_Write. Each builder

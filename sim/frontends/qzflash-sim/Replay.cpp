@@ -236,11 +236,13 @@ class Replayer {
       const std::uint64_t echoed = echoes();
       adapter.Write(std::span(&byte, 1), bench_.Clock().NowMicros());
       const ScanReport& scan = bench_.Controller().LastScan();
+      const bool echo = echoes() > echoed;
+      // The bytes of one scan share their source, which learns what the scan's update took.
+      const bool sameScan = last_ && !last_->echo && !echo && last_->write == writes_ && last_->scan.number == scan.number;
+      if (sameScan) last_->scan = scan;
       if (adapter.AnswerBytes() > made) {
-        last_ = std::make_shared<Source>(Source{scan, echoes() > echoed, writes_, event.line});
+        if (!sameScan) last_ = std::make_shared<Source>(Source{scan, echo, writes_, event.line});
         pending_.insert(pending_.end(), adapter.AnswerBytes() - made, last_);
-      } else if (last_ && !last_->echo && last_->scan.number == scan.number) {
-        last_->scan = scan;  // its update has come
       }
     }
   }
