@@ -125,6 +125,14 @@ const char* NameOf(Call call) {
   return "sleep";
 }
 
+// The start of a line as the message shows it: a binary file's bytes are not for the terminal.
+std::string Shown(std::string_view line) {
+  std::string text(line.substr(0, 60));
+  for (char& c : text)
+    if (c < ' ' || c > '~') c = '?';
+  return text;
+}
+
 // The events of the trace in order, or why it cannot be replayed: a line that is none of the
 // trace's (a foreign file), the device used while closed or opened twice (lines out of order),
 // a last line cut short or the device left open (a trace that ends early).
@@ -142,9 +150,7 @@ std::string Load(const std::string& text, std::vector<Event>& events) {
     if (line.starts_with("omitted ")) return where + "calls left out of the trace; it cannot be replayed";
     Event event;
     event.line = number;
-    if (line.empty() || !Parse(line, event)) {
-      return where + "'" + std::string(line.substr(0, 60)) + "' is not a line of a D2XX trace";
-    }
+    if (line.empty() || !Parse(line, event)) return where + "'" + Shown(line) + "' is not a line of a D2XX trace";
     const bool done = event.status == 0;
     if (event.call == Call::Open && done && open) return where + "FT_Open while the device is open: lines out of order";
     if (event.call == Call::Close && !open && done) return where + "FT_Close with no device open: lines out of order";
