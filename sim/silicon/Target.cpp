@@ -77,7 +77,8 @@ std::string Origin(const WordOrigin& word) {
     case WordOrigin::Kind::None: return "nothing the core moved";
     case WordOrigin::Kind::Memory: break;
   }
-  std::string text = std::string("the word the core read from ") + (word.space == Space::P ? "P:" : "X:") + Hex(word.address);
+  std::string text = "the word the core read from ";
+  text += (word.space == Space::P ? "P:" : "X:") + Hex(word.address);
   if (const char* name = word.space == Space::X ? FlashModule::RegisterName(word.address) : nullptr)
     text += std::string(" (") + name + ")";
   return text;
@@ -105,7 +106,8 @@ std::string ScanReport::Describe() const {
   std::string text = "scan " + std::to_string(number) + (coreTap ? ": core TAP, " : ": chip TAP, ");
   if (instructionScan) {
     text += "instruction scan";
-    if (updated) text += ", " + InstructionName(coreTap, static_cast<std::uint32_t>(*updated)) + " (" + Hex(*updated) + ")";
+    if (updated)
+      text += ", " + InstructionName(coreTap, static_cast<std::uint32_t>(*updated)) + " (" + Hex(*updated) + ")";
     return text;
   }
   if (!coreTap || instruction != CoreTap::kEOnceInstruction) {

@@ -86,14 +86,16 @@ TEST_F(ReplayTest, ATraceOfTheLinuxProgramReplaysAndABitChangedInAStatusIsNamed)
 // trace file that cannot be made stops the program before anything is touched.
 TEST_F(ReplayTest, TheProgramsTraceIsTheToolsOwn) {
   for (const char* command : {"erase", "devices"}) {
-    const RunResult run = ::Run(QZFLASH_SIM, {"--variant", "2", "--trace", "tool.trace", "--", "--trace", "program.trace", command},
+    const RunResult run = ::Run(QZFLASH_SIM,
+                                {"--variant", "2", "--trace", "tool.trace", "--", "--trace", "program.trace", command},
                                 folder.path(), "", 60);
     EXPECT_EQ(run.status, 0) << command;
     EXPECT_EQ(folder.Read("program.trace"), folder.Read("tool.trace")) << command;
     const RunResult replay = Replay(folder.Read("program.trace"), {"--variant", "2"});
     EXPECT_EQ(replay.status, 0) << replay.out << replay.err;
   }
-  const RunResult refused = ::Run(QZFLASH_SIM, {"--trace", "tool.trace", "--", "--trace", "missing/t", "erase"}, folder.path(), "", 60);
+  const RunResult refused =
+      ::Run(QZFLASH_SIM, {"--trace", "tool.trace", "--", "--trace", "missing/t", "erase"}, folder.path(), "", 60);
   EXPECT_EQ(refused.err, "qzflash: missing/t: No such file or directory\n");
   EXPECT_EQ(refused.status, 2);
   EXPECT_EQ(folder.Read("tool.trace"), "");

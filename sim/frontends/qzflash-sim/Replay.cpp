@@ -244,7 +244,8 @@ class Replayer {
       const ScanReport& scan = bench_.Controller().LastScan();
       const bool echo = echoes() > echoed;
       // The bytes of one scan share their source, which learns what the scan's update took.
-      const bool sameScan = last_ && !last_->echo && !echo && last_->write == writes_ && last_->scan.number == scan.number;
+      const bool sameScan =
+          last_ && !last_->echo && !echo && last_->write == writes_ && last_->scan.number == scan.number;
       if (sameScan) last_->scan = scan;
       if (adapter.AnswerBytes() > made) {
         if (!sameScan) last_ = std::make_shared<Source>(Source{scan, echo, writes_, event.line});
@@ -347,7 +348,8 @@ int ReplayTrace(const std::string& file, const BenchConfig& config, const std::s
   for (const Event& event : events) {
     if (!replayer.Play(event, divergence)) {
       std::cout << "qzflash-sim: " << file << ": the model differs from the board\n  " << divergence.str();
-      if (const std::string flash = replayer.FlashWords(); !flash.empty()) std::cout << "  before it, " << flash << '\n';
+      const std::string flash = replayer.FlashWords();
+      if (!flash.empty()) std::cout << "  before it, " << flash << '\n';
       return kReplayDiffers;
     }
   }
