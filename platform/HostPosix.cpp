@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "Platform.h"
 
@@ -39,4 +41,10 @@ FolderStatus ListFolder(const char* path, std::vector<std::string>& names) {
   // readdir's order is the file system's hash order; a person needs a stable, sorted list.
   std::sort(names.begin(), names.end());
   return closedir(folder) == 0 ? FolderStatus::Ok : FolderStatus::CloseFailed;
+}
+
+bool MoveIntoPlace(const std::string& from, const std::string& to, std::string& why) {
+  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+  why = std::strerror(errno);
+  return false;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "Platform.h"
 
@@ -56,4 +57,11 @@ FolderStatus ListFolder(const char* path, std::vector<std::string>& names) {
   // The listing comes in the file system's order; a person needs a stable, sorted list.
   std::sort(names.begin(), names.end());
   return FindClose(search) ? FolderStatus::Ok : FolderStatus::CloseFailed;
+}
+
+// rename() refuses an existing target on Windows; the read-back file replaces one.
+bool MoveIntoPlace(const std::string& from, const std::string& to, std::string& why) {
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  why = "cannot be replaced (error " + std::to_string(GetLastError()) + ")";
+  return false;
 }

@@ -26,3 +26,7 @@ enum class FolderStatus { Ok, OpenFailed, CloseFailed };
 
 // Names of every entry the system's listing yields for the folder, in byte order of the names.
 FolderStatus ListFolder(const char* path, std::vector<std::string>& names);
+
+// Moves the file from over to, replacing a file there in one step; false, with errno's or the
+// system's reason in why, when it could not.
+bool MoveIntoPlace(const std::string& from, const std::string& to, std::string& why);

@@ -15,12 +15,18 @@ void Inject(int word, std::int32_t operand) {
   WaitForCore();
 }
 
-void ReadMemory(int readInstruction, std::int32_t address) {
+void QueueReadMemory(int readInstruction, std::int32_t address) {
   Inject(core::LoadValue, address);
   Inject(core::ValueToAddress);
   Inject(readInstruction);
   Inject(core::MoveToOTX1, core::ReadWordOperand);
-  ReadOTX1();
+  QueueReadOTX1();
+}
+
+void ReadMemory(int readInstruction, std::int32_t address) {
+  QueueReadMemory(readInstruction, address);
+  FlushForRead();
+  ReadData(2);
 }
 
 void QueueStore(int storeInstruction, std::int32_t address, int data) {
@@ -77,5 +83,7 @@ void WriteFMCMD(int value) { QueueStore(core::StoreXMemory, fm::FMCMD, value); }
 
 void ReadPFlash(std::int32_t address) { ReadMemory(core::ReadPMemory, address); }
 void ReadXFlash(std::int32_t address) { ReadMemory(core::ReadXMemory, address); }
+void QueueReadPFlash(std::int32_t address) { QueueReadMemory(core::ReadPMemory, address); }
+void QueueReadXFlash(std::int32_t address) { QueueReadMemory(core::ReadXMemory, address); }
 void WritePFlash(std::int32_t address, int data) { QueueStore(core::StorePMemory, address, data); }
 void WriteXFlash(std::int32_t address, int data) { QueueStore(core::StoreXMemory, address, data); }

@@ -59,5 +59,8 @@ void ReadFMCMD();
 void WriteFMCMD(int value);  // queued, not sent
 void ReadPFlash(std::int32_t address);
 void ReadXFlash(std::int32_t address);
+// The same reads queued, not sent: each word ends the answer built so far.
+void QueueReadPFlash(std::int32_t address);
+void QueueReadXFlash(std::int32_t address);
 void WritePFlash(std::int32_t address, int data);  // queued, not sent
 void WriteXFlash(std::int32_t address, int data);  // queued, not sent

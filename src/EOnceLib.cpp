@@ -5,9 +5,13 @@
 
 namespace {
 
-void ReadRegister(int select, int bytes) {
+void QueueRead(int select, int bytes) {
   GetDataWithWrite(1, eonce::Read | select);
   GetDataNoWrite(bytes);
+}
+
+void ReadRegister(int select, int bytes) {
+  QueueRead(select, bytes);
   FlushForRead();
   // The register's bits are the last bytes of the answer; the command scan's come before.
   ReadData(bytes);
@@ -52,6 +56,7 @@ void ReadOTXRXSR() { ReadRegister(eonce::OTXRXSR, 1); }
 void WriteOTXRXSR(int value) { WriteRegister(eonce::OTXRXSR, 1, value); }
 void ReadOTX() { ReadRegister(eonce::OTX, 4); }
 void ReadOTX1() { ReadRegister(eonce::OTX1, 2); }
+void QueueReadOTX1() { QueueRead(eonce::OTX1, 2); }
 void WriteORX(int value) { WriteRegister(eonce::ORX, 4, value); }
 void WriteORX1(int value) { WriteRegister(eonce::ORX1, 2, value); }
 

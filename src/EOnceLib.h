@@ -53,6 +53,8 @@ void ReadOTXRXSR();
 void WriteOTXRXSR(int value);
 void ReadOTX();
 void ReadOTX1();
+// The same scans, queued: the value ends the answer built so far.
+void QueueReadOTX1();
 void WriteORX(int value);
 void WriteORX1(int value);
 void NoRegister();

@@ -213,18 +213,31 @@ void ReadQueuedBytes() {
 
 void ReadData(int n) {
   DataRead = 0;
-  if (LinkFailed()) return;
+  std::uint32_t value = 0;
+  if (ReadAnswer() && TakeAnswerBytes(0, n, value)) DataRead = static_cast<std::int32_t>(value);
+}
+
+DWORD AnswerLength() { return dwNumRepliesOwed + dwNumRepliesBuilt; }
+
+bool ReadAnswer() {
+  if (LinkFailed()) return false;
   if (readMode == ReadMode::FixedWait) PauseMs(readWait);
   ReadQueuedBytes();
-  if (LinkFailed()) {
-    std::puts(" The Data Reading Failed");
-    return;
-  }
-  if (dwNumBytesRead < static_cast<DWORD>(n)) {
+  if (!LinkFailed()) return true;
+  std::puts(" The Data Reading Failed");
+  return false;
+}
+
+bool TakeAnswerBytes(DWORD beforeEnd, int n, std::uint32_t& value) {
+  if (LinkFailed()) return false;
+  if (dwNumBytesRead < beforeEnd + static_cast<DWORD>(n)) {
     Latch(LinkFailure::ShortAnswer);
-    return;
+    return false;
   }
-  DataRead = static_cast<std::int32_t>(LittleEndianTail(n));
+  value = 0;
+  for (int i = 0; i < n; ++i)
+    value |= std::uint32_t{byInputBuffer[dwNumBytesRead - beforeEnd - n + i]} << (8 * i);
+  return true;
 }
 
 bool TakeDataRead(std::int32_t& value) {
@@ -241,12 +254,6 @@ void PauseMs(std::uint32_t ms) {
 }
 
 void SetReadMode(ReadMode mode) { readMode = mode; }
-
-std::uint32_t LittleEndianTail(int n) {
-  std::uint32_t value = 0;
-  for (int i = 0; i < n; ++i) value |= std::uint32_t{byInputBuffer[dwNumBytesRead - n + i]} << (8 * i);
-  return value;
-}
 
 int DeviceCheck() {
   std::puts(" Checking for QZ devices...");

@@ -177,9 +177,17 @@ void ReadQueuedBytes();
 // latched; a failed read also says so on the console.
 void ReadData(int n);
 
+// Several values in one answer: each value's command is built, AnswerLength() noted after it,
+// and the batch sent with FlushForRead. Reply bytes counted since the last read, sent or built.
+DWORD AnswerLength();
+// Waits the set read wait and reads the whole answer; false when it failed (latched, and said
+// as ReadData says it).
+bool ReadAnswer();
+// The n (1 to 4) bytes of the answer just read that end beforeEnd bytes before its end, the last
+// received most significant; false, with the failure latched, when the answer did not hold them.
+bool TakeAnswerBytes(DWORD beforeEnd, int n, std::uint32_t& value);
+
 // DataRead of the read just made, when that read is real: false while a failure is latched.
 // Callers take a read's value only through this.
 bool TakeDataRead(std::int32_t& value);
 
-// The last n (1 to 4) bytes of the answer in byInputBuffer, the last received most significant.
-std::uint32_t LittleEndianTail(int n);

@@ -1,5 +1,6 @@
 #include "FlashLib.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 
@@ -21,8 +22,12 @@ namespace {
 
 // The two variants share the boot flash and the instruction set; program flash, data flash and
 // the IDCODE tell them apart.
-constexpr EraseBlock Variant1Blocks[] = {{0x00000, BankP}, {0x10000, BankP}, {0x20000, BankP}, {0x2000, BankX}};
-constexpr EraseBlock Variant2Blocks[] = {{0x00000, BankP}, {0x20000, BankP}, {0x1000, BankX}};
+constexpr EraseBlock Variant1Blocks[] = {{{false, 0x00000, 0x0FFFF}, BankP},
+                                         {{false, 0x10000, 0x1FFFF}, BankP},
+                                         {{false, 0x20000, 0x20FFF}, BankP},
+                                         {{true, 0x2000, 0x2FFF}, BankX}};
+constexpr EraseBlock Variant2Blocks[] = {
+    {{false, 0x00000, 0x0FFFF}, BankP}, {{false, 0x20000, 0x20FFF}, BankP}, {{true, 0x1000, 0x1FFF}, BankX}};
 constexpr TargetVariant Variants[] = {
     {0x01F4601D, {false, 0x00000, 0x1FFFF}, {false, 0x20000, 0x20FFF}, {true, 0x2000, 0x2FFF}, {true, 0x0000, 0x1FFF},
      Variant1Blocks},
@@ -42,6 +47,13 @@ constexpr int Launch = 0x80;        // starts the command in FMCMD
 constexpr int ClockLoaded = 0x80;
 // Divides the core clock down to the flash module's timing clock.
 constexpr int ClockDivider = 0x52;
+
+// A read-back batch: eight word reads are about 3500 clocks at 1 MHz TCK and an answer of 544
+// bytes, which the chip passes on as a full packet of 510 and the rest at the latency timer;
+// 8 ms leave the margin that the single reads' waits leave. Their commands fill three quarters
+// of byOutputBuffer.
+constexpr int WordsPerRead = 8;
+constexpr std::uint32_t ReadBackWaitMs = 8;
 
 // Debug-port and core set-up of the initialisation.
 constexpr int OcrSetup = 0x20;
@@ -169,7 +181,19 @@ void ReadIDCode() {
   std::puts("\n Wrong aim... ");
 }
 
-void ChooseReadWait(bool verifying) { SetReadWait(verifying ? VerifyReadWaitMs : ProgramReadWaitMs); }
+void ChooseReadWait(ReadWork work) {
+  switch (work) {
+    case ReadWork::Programming:
+      SetReadWait(ProgramReadWaitMs);
+      break;
+    case ReadWork::Verifying:
+      SetReadWait(VerifyReadWaitMs);
+      break;
+    case ReadWork::ReadingBack:
+      SetReadWait(ReadBackWaitMs);
+      break;
+  }
+}
 
 void UseFastReads(bool fast) { SetReadMode(fast ? ReadMode::SendImmediate : ReadMode::FixedWait); }
 
@@ -230,18 +254,35 @@ void EraseMemory(std::int32_t address, int bank, int command) {
   if (LaunchCommand(command)) PollFMUSTAT(StatusCCIF, CCIF);
 }
 
-// Every block is tried, unless the link failed; a failed one fails the whole.
-Outcome FullErase(int target) {
+namespace {
+
+// Every chosen block is tried, unless the link failed; a failed one fails the whole.
+Outcome EraseBlocks(int target, const std::vector<bool>* chosen) {
   const TargetVariant* variant = VariantOf(target);
   bool failed = variant == nullptr;
-  if (variant) {
-    for (const EraseBlock& block : variant->eraseBlocks) {
-      EraseMemory(block.address, block.bank, CommandEraseBlock);
-      failed |= PVIOL == 1 || ACCERR == 1;
-      if (LinkFailed()) break;
-    }
+  for (std::size_t k = 0; variant && k < variant->eraseBlocks.size(); ++k) {
+    const EraseBlock& block = variant->eraseBlocks[k];
+    const bool erase = chosen == nullptr || (k < chosen->size() && (*chosen)[k]);
+    if (chosen) std::printf(" %s %s\n", erase ? "Erasing" : "Keeping", Describe(block.words).c_str());
+    if (!erase) continue;
+    EraseMemory(block.words.first, block.bank, CommandEraseBlock);
+    failed |= PVIOL == 1 || ACCERR == 1;
+    if (LinkFailed()) break;
   }
   return Conclude(failed ? Outcome::Failed : Outcome::Done);
+}
+
+}  // namespace
+
+Outcome FullErase(int target) { return EraseBlocks(target, nullptr); }
+
+Outcome EraseChosenBlocks(int target, const std::vector<bool>& erase) { return EraseBlocks(target, &erase); }
+
+std::string Describe(const MemoryRegion& region) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%c:0x%05X-0x%05X", region.xMemory ? 'X' : 'P', static_cast<unsigned>(region.first),
+                static_cast<unsigned>(region.last));
+  return text;
 }
 
 void WriteProgramFlash(std::int32_t address1, int word1, std::int32_t address2, int word2) {
@@ -266,6 +307,31 @@ bool ReadFlashWord(bool xMemory, std::int32_t address, std::uint16_t& word) {
   std::int32_t value = 0;
   if (!TakeDataRead(value)) return false;
   word = static_cast<std::uint16_t>(value);
+  return true;
+}
+
+bool ReadFlashWords(bool xMemory, std::int32_t first, std::span<std::uint16_t> words) {
+  for (std::size_t done = 0; done < words.size();) {
+    const std::size_t batch = std::min(words.size() - done, std::size_t{WordsPerRead});
+    DWORD ends[WordsPerRead] = {};
+    for (std::size_t k = 0; k < batch; ++k) {
+      const std::int32_t address = first + static_cast<std::int32_t>(done + k);
+      if (xMemory)
+        QueueReadXFlash(address);
+      else
+        QueueReadPFlash(address);
+      ends[k] = AnswerLength();
+    }
+    const DWORD length = AnswerLength();
+    FlushForRead();
+    if (!ReadAnswer()) return false;
+    for (std::size_t k = 0; k < batch; ++k) {
+      std::uint32_t value = 0;
+      if (!TakeAnswerBytes(length - ends[k], 2, value)) return false;
+      words[done + k] = static_cast<std::uint16_t>(value);
+    }
+    done += batch;
+  }
   return true;
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 // How an operation ended; the values are the program's exit statuses.
 enum class Outcome : int {
@@ -47,8 +48,9 @@ struct MemoryRegion {
   bool Holds(std::int32_t address) const { return address >= first && address <= last; }
 };
 
+// The words one block erase clears; its first word latches it.
 struct EraseBlock {
-  std::int32_t address;  // any word of the block latches it
+  MemoryRegion words;
   int bank;
 };
 
@@ -76,8 +78,10 @@ Outcome ListAdapters();
 // Reads the JTAG IDCODE and sets numeroCible; says "Wrong aim..." for anything unknown.
 void ReadIDCode();
 
-// The wait before each read: shorter while verifying, whose batches are short.
-void ChooseReadWait(bool verifying);
+// The wait before each read: shorter while verifying, whose batches are short, and longer for a
+// read-back batch of several words.
+enum class ReadWork { Programming, Verifying, ReadingBack };
+void ChooseReadWait(ReadWork work);
 // Fast reads take each answer as soon as it is complete instead of after the read wait; the
 // target's own waits (its reset, the port's set-up) stay.
 void UseFastReads(bool fast);
@@ -91,6 +95,11 @@ Outcome Initialisation();
 void EraseMemory(std::int32_t address, int bank, int command);
 // Erases every block of the variant.
 Outcome FullErase(int target);
+// Erases the blocks of the variant whose slot in erase is true, in the table's order, and says
+// for every block whether it is erased or kept.
+Outcome EraseChosenBlocks(int target, const std::vector<bool>& erase);
+// "P:0x00000-0x0FFFF", the form of every address the operations print.
+std::string Describe(const MemoryRegion& region);
 
 // Programs words; the outcome is in the flash flags, for the next word to look at.
 void WriteProgramFlash(std::int32_t address1, int word1, std::int32_t address2, int word2);
@@ -107,6 +116,9 @@ bool FlashCommandFailed();
 
 // Reads one word of P or X memory; false when the read failed.
 bool ReadFlashWord(bool xMemory, std::int32_t address, std::uint16_t& word);
+// Reads words.size() words from first on, several to a batch and one wait a batch; false when a
+// read failed.
+bool ReadFlashWords(bool xMemory, std::int32_t first, std::span<std::uint16_t> words);
 
 // Ends an operation with what it found, unless the link failed meanwhile: a lost adapter is
 // said once and decides; a command batch too long for the buffer fails the operation. Sets

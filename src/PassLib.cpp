@@ -1,6 +1,9 @@
 #include "PassLib.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <span>
 #include <string>
 
 #include "Platform.h"
@@ -17,6 +20,9 @@ constexpr const char* WrongFormat = " Wrong SRecord format or file";
 // Address byte a0 of an S3 record: its memory space.
 constexpr int SpaceP = 0;
 constexpr int SpaceX = 2;
+
+// What an erased flash word reads.
+constexpr std::uint16_t Erased = 0xFFFF;
 
 enum class Region { ProgramFlash, BootFlash, DataFlash, XRam, Outside, Rejected };
 
@@ -90,7 +96,7 @@ bool SkipWord() {
 
 class Progress {
  public:
-  Progress() : countdown_(LineCount / Steps) {}
+  explicit Progress(std::int32_t total) : total_(total), countdown_(total / Steps) {}
 
   // After each line's work: a step every tenth of the file, ten at most. With fewer than ten
   // lines the countdown never meets 0, so no step is shown.
@@ -103,11 +109,12 @@ class Progress {
       std::putchar('\n');
     }
     std::printf(" %d%c\n", 10 * shown_, '%');
-    countdown_ = LineCount / Steps;
+    countdown_ = total_ / Steps;
   }
 
  private:
   static constexpr std::int32_t Steps = 10;
+  std::int32_t total_;
   std::int32_t countdown_;
   std::int32_t shown_ = 0;
 };
@@ -125,7 +132,7 @@ Outcome Pass(LineWork work) {
     std::puts("\n Impossible to open the file");
     return Outcome::FileUnusable;
   }
-  Progress progress;
+  Progress progress(LineCount);
   for (;;) {
     switch (ReadSRecordline()) {
       case LineRead::Read:
@@ -218,9 +225,98 @@ std::string LineProblem(RecordStatus status, const TargetVariant& variant, bool 
   return "";
 }
 
+// The erase blocks that hold a word of the record just checked.
+void MarkTouched(const TargetVariant& variant, std::vector<bool>& touched) {
+  const std::int32_t first = RecordAddress();
+  for (std::size_t k = 0; k < variant.eraseBlocks.size(); ++k) {
+    const MemoryRegion& block = variant.eraseBlocks[k].words;
+    if (RecordWords() > 0 && block.xMemory == (AddressS3[0] == SpaceX) && first <= block.last &&
+        first + RecordWords() - 1 >= block.first)
+      touched[k] = true;
+  }
+}
+
+// The words of a read-back or a blank check come a line at a time.
+inline constexpr int WordsPerLine = 16;
+using LineOfWords = std::function<void(const MemoryRegion& region, std::int32_t address,
+                                      std::span<const std::uint16_t> words)>;
+
+// Reads regions a line at a time, handing each to work, with the passes' progress.
+Outcome ReadRegions(const std::vector<MemoryRegion>& regions, const LineOfWords& work) {
+  std::int32_t lines = 0;
+  for (const MemoryRegion& region : regions) lines += (region.last - region.first + WordsPerLine) / WordsPerLine;
+  Progress progress(lines);
+  std::uint16_t words[WordsPerLine];
+  for (const MemoryRegion& region : regions) {
+    for (std::int32_t address = region.first; address <= region.last; address += WordsPerLine) {
+      const std::span line(words, static_cast<std::size_t>(std::min(WordsPerLine, region.last - address + 1)));
+      if (!ReadFlashWords(region.xMemory, address, line)) return Conclude(Outcome::Failed);
+      work(region, address, line);
+      progress.AfterLine();
+    }
+  }
+  return Conclude(Outcome::Done);
+}
+
 }  // namespace
 
+std::vector<MemoryRegion> ChosenRegions(const TargetVariant& variant, MemoryChoice choice) {
+  std::vector<MemoryRegion> regions;
+  if (choice.program) regions.push_back(variant.programFlash);
+  if (choice.boot) regions.push_back(variant.bootFlash);
+  if (choice.data) regions.push_back(variant.dataFlash);
+  return regions;
+}
+
+HeaderForm HeaderFor(MemoryChoice choice) {
+  if (!choice.data) return HeaderForm::ProgramOnly;
+  return choice.program || choice.boot ? HeaderForm::ProgramAndData : HeaderForm::DataOnly;
+}
+
+Outcome ReadBack(const std::vector<MemoryRegion>& regions, HeaderForm form, std::FILE* out, long& words) {
+  words = 0;
+  std::fputs(FormatHeader(form).c_str(), out);
+  const Outcome outcome =
+      ReadRegions(regions, [&](const MemoryRegion& region, std::int32_t address, std::span<const std::uint16_t> line) {
+        const auto erased = [](std::uint16_t word) { return word == Erased; };
+        const auto first = std::find_if_not(line.begin(), line.end(), erased);
+        if (first == line.end()) return;
+        const auto end = std::find_if_not(line.rbegin(), line.rend(), erased).base();
+        const std::span data(first, end);
+        std::fputs(FormatData(region.xMemory ? SpaceX : SpaceP,
+                              address + static_cast<std::int32_t>(first - line.begin()), data)
+                       .c_str(),
+                   out);
+        words += static_cast<long>(data.size());
+      });
+  std::fputs(FormatEnd().c_str(), out);
+  return outcome;
+}
+
+Outcome BlankCheck(const std::vector<MemoryRegion>& regions) {
+  long notErased = 0;
+  const Outcome outcome =
+      ReadRegions(regions, [&](const MemoryRegion& region, std::int32_t address, std::span<const std::uint16_t> line) {
+        for (std::size_t k = 0; k < line.size(); ++k) {
+          if (line[k] == Erased) continue;
+          if (notErased++ == 0)
+            std::printf("\n First word not erased: %c:0x%05X = 0x%04X\n", region.xMemory ? 'X' : 'P',
+                        static_cast<unsigned>(address + static_cast<std::int32_t>(k)), static_cast<unsigned>(line[k]));
+        }
+      });
+  if (outcome != Outcome::Done) return outcome;
+  if (notErased == 0) return Outcome::Done;
+  std::printf(" Words not erased: %ld\n", notErased);
+  return Conclude(Outcome::Failed);
+}
+
 Outcome CheckFileForProgramming(const TargetVariant& variant) {
+  std::vector<bool> touched;
+  return CheckFileForProgramming(variant, touched);
+}
+
+Outcome CheckFileForProgramming(const TargetVariant& variant, std::vector<bool>& touchedBlocks) {
+  touchedBlocks.assign(variant.eraseBlocks.size(), false);
   MoveSize = 0;
   bool headerSeen = false;
   bool ended = false;
@@ -251,6 +347,7 @@ Outcome CheckFileForProgramming(const TargetVariant& variant) {
       Problem(line, problem);
       return Outcome::FileUnusable;
     }
+    if (RecordType[1] == '3') MarkTouched(variant, touchedBlocks);
     headerSeen = true;
     ended = IsEndRecord();
   }

@@ -1,6 +1,7 @@
 #include "QZFlash.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -29,28 +30,40 @@ constexpr const char* Version = "QZFlash V1.02";
 constexpr const char* Usage =
     "Usage: qzflash [--device N] [--fast]                 the operator dialogue\n"
     "       qzflash [--device N] [--fast] erase           full erase of the flash\n"
-    "       qzflash [--device N] [--fast] program FILE    check FILE, erase, program and verify\n"
+    "       qzflash [--device N] [--fast] program [--erase all|touched] FILE\n"
+    "                                     check FILE, erase, program and verify\n"
     "       qzflash [--device N] [--fast] verify FILE     verify the flash against FILE\n"
+    "       qzflash [--device N] [--fast] read [--memory LIST] FILE\n"
+    "                                     save the flash as an S-Record file\n"
+    "       qzflash [--device N] [--fast] blank-check [--memory LIST]\n"
+    "                                     check that the flash is erased\n"
     "       qzflash devices                               list the adapters (D2XX devices)\n"
     "       qzflash --help | --version\n"
     "\n"
-    "  --device N   use device N of the list (default 0)\n"
-    "  --trace FILE write every D2XX call and sleep of the run into FILE (qzflash-sim's\n"
-    "               trace format; qzflash-sim --replay FILE checks the model against it)\n"
-    "  --fast       take each answer as soon as the adapter has it, instead of after a\n"
-    "               fixed wait: the same JTAG traffic in a fraction of the time\n"
+    "  --device N     use device N of the list (default 0)\n"
+    "  --fast         take each answer as soon as the adapter has it, instead of after a\n"
+    "                 fixed wait: the same JTAG traffic in a fraction of the time\n"
+    "  --erase all    erase every block before programming (default)\n"
+    "  --erase touched  erase only the blocks that hold a word of FILE; keep the others\n"
+    "  --memory LIST  a comma-separated choice of program, boot and data (default all)\n"
+    "  --trace FILE   write every D2XX call and sleep of the run into FILE (qzflash-sim's\n"
+    "                 trace format; qzflash-sim --replay FILE checks the model against it)\n"
     "\n"
-    "Commands neither ask nor wait for Enter. Exit status: 0 done, 1 the operation failed,\n"
-    "2 the file cannot be used or a bad command line, 3 no adapter, adapter lost or no known\n"
-    "target.\n";
+    "Commands neither ask nor wait for Enter. Exit status: 0 done, 1 the operation failed\n"
+    "(or the flash is not blank), 2 the file cannot be used or written or a bad command line,\n"
+    "3 no adapter, adapter lost or no known target.\n";
 
-enum class Command { Dialogue, Erase, Program, Verify, Devices, Help, Version };
+enum class Command { Dialogue, Erase, Program, Verify, Read, BlankCheck, Devices, Help, Version };
 
 struct CommandLine {
   Command command = Command::Dialogue;
   int device = 0;
   bool fast = false;
   std::string file;
+  bool eraseTouched = false;
+  bool eraseGiven = false;
+  MemoryChoice memory{true, true, true};
+  bool memoryGiven = false;
   std::string trace;
 };
 
@@ -58,6 +71,63 @@ struct CommandLine {
 bool waitForEnter = true;
 // Nothing of the adapter is touched before the bring-up.
 bool adapterBroughtUp = false;
+// Programming erases only the blocks that hold a word of the file.
+bool eraseTouchedOnly = false;
+
+// A read-back file is written beside its place and moved there only once whole, so that a
+// failed read never leaves half a file or spoils the one that was there.
+class OutputFile {
+ public:
+  // Creates the file beside path; false, with the system's reason, when it cannot.
+  bool Open(const std::string& path, std::string& why) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+      why = std::make_error_code(std::errc::is_a_directory).message();
+      return false;
+    }
+    // A file of the user's under the name is left alone; a place that cannot even be looked at
+    // is refused by the open below.
+    temp_ = path + ".partial";
+    for (int k = 1; k < 100 && std::filesystem::exists(temp_, error); ++k)
+      temp_ = path + ".partial" + std::to_string(k);
+    stream_ = std::fopen(temp_.c_str(), "wb");
+    if (stream_ == nullptr) {
+      why = std::strerror(errno);
+      return false;
+    }
+    path_ = path;
+    return true;
+  }
+
+  std::FILE* Stream() const { return stream_; }
+
+  // Moves the finished file into place; false, with the reason, when it could not be written.
+  bool Finish(std::string& why) {
+    const bool written = std::fflush(stream_) == 0 && std::ferror(stream_) == 0;
+    if (!written) why = std::strerror(errno);
+    const bool closed = std::fclose(stream_) == 0;
+    stream_ = nullptr;
+    if (written && !closed) why = std::strerror(errno);
+    if (written && closed && MoveIntoPlace(temp_, path_, why)) return true;
+    std::remove(temp_.c_str());
+    return false;
+  }
+
+  // Removes a file that was not finished.
+  void Discard() {
+    if (stream_ == nullptr) return;
+    std::fclose(stream_);
+    stream_ = nullptr;
+    std::remove(temp_.c_str());
+  }
+
+ private:
+  std::string path_;
+  std::string temp_;
+  std::FILE* stream_ = nullptr;
+};
+
+OutputFile readBackFile;
 
 // Menu answers.
 constexpr std::int32_t CompleteProgramming = 1;
@@ -105,13 +175,13 @@ void InitialiseOrExit() {
 }
 
 // A flash that is not erased must not be programmed.
-void EraseOrExit() {
-  const Outcome outcome = FullErase(numeroCible);
+void EraseOrExit(const std::vector<bool>& touchedBlocks = {}) {
+  const Outcome outcome = eraseTouchedOnly ? EraseChosenBlocks(numeroCible, touchedBlocks) : FullErase(numeroCible);
   if (outcome != Outcome::Done) {
     std::puts(" Erasing error");
     EndWith(outcome);
   }
-  std::puts("\n Memory has been erased...");
+  std::puts(eraseTouchedOnly ? "\n The blocks the file touches have been erased..." : "\n Memory has been erased...");
 }
 
 // A pass that gave up on the file ends the run: the file's fault is on the console, and no
@@ -129,10 +199,11 @@ void Verify() {
 
 // Nothing is erased for a file that could not be programmed whole.
 void Program() {
-  if (CheckFileForProgramming(*VariantOf(numeroCible)) != Outcome::Done) EndWith(Outcome::FileUnusable);
-  ChooseReadWait(false);
+  std::vector<bool> touchedBlocks;
+  if (CheckFileForProgramming(*VariantOf(numeroCible), touchedBlocks) != Outcome::Done) EndWith(Outcome::FileUnusable);
+  ChooseReadWait(ReadWork::Programming);
   InitialiseOrExit();
-  EraseOrExit();
+  EraseOrExit(touchedBlocks);
   const Outcome outcome = WriteMemory();
   RecordPass(outcome);
   std::puts(outcome == Outcome::Done ? "\n Memory has been rewritten..." : "\n Programming failed");
@@ -150,7 +221,7 @@ void Program() {
       numeroFin = ReadAnswer(DoItAgain, Quit);
       std::printf("\n You asked for number : %d\n", numeroFin);
       if (numeroFin == VerifyProgrammed) {
-        ChooseReadWait(true);
+        ChooseReadWait(ReadWork::Verifying);
         Verify();
       }
       if (numeroFin == Quit) ExitProgram();
@@ -168,6 +239,34 @@ std::string WhyUnreadable(const std::string& file) {
   return "cannot be read";
 }
 
+// The value of option name: after '=' in arg, or the next argument.
+std::optional<std::string_view> OptionValue(std::string_view name, const std::vector<std::string>& args,
+                                            std::size_t& i) {
+  const std::string_view arg = args[i];
+  if (arg.size() > name.size() && arg[name.size()] == '=') return arg.substr(name.size() + 1);
+  if (i + 1 < args.size()) return args[++i];
+  return std::nullopt;
+}
+
+bool IsOption(std::string_view arg, std::string_view name) {
+  return arg.starts_with(name) && (arg.size() == name.size() || arg[name.size()] == '=');
+}
+
+std::optional<std::string> ParseMemoryList(std::string_view list, MemoryChoice& choice) {
+  choice = {};
+  if (list.empty()) return "--memory: the list is empty";
+  for (std::size_t start = 0; start <= list.size();) {
+    const std::size_t comma = std::min(list.find(',', start), list.size());
+    const std::string_view name = list.substr(start, comma - start);
+    if (name == "program") choice.program = true;
+    else if (name == "boot") choice.boot = true;
+    else if (name == "data") choice.data = true;
+    else return "--memory: '" + std::string(name) + "' is not program, boot or data";
+    start = comma + 1;
+  }
+  return std::nullopt;
+}
+
 // The command line as the run reads it, or what is wrong with it.
 std::optional<std::string> Parse(const std::vector<std::string>& args, CommandLine& line) {
   std::vector<std::string> words;
@@ -179,41 +278,52 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, CommandLi
     }
     if (arg == "--fast") {
       line.fast = true;
-    } else if (arg == "--trace" || arg.starts_with("--trace=")) {
-      if (arg.starts_with("--trace="))
-        line.trace = arg.substr(8);
-      else if (i + 1 < args.size())
-        line.trace = args[++i];
-      if (line.trace.empty()) return "--trace needs a file";
-    } else if (arg == "--device" || arg.starts_with("--device=")) {
-      std::string_view value;
-      if (arg.starts_with("--device=")) {
-        value = arg.substr(9);
-      } else if (i + 1 < args.size()) {
-        value = args[++i];
-      } else {
-        return "--device needs a number";
-      }
-      const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), line.device);
-      if (value.empty() || error != std::errc() || end != value.data() + value.size() || line.device < 0)
-        return "--device: '" + std::string(value) + "' is not a device number";
+    } else if (IsOption(arg, "--device")) {
+      const auto value = OptionValue("--device", args, i);
+      if (!value) return "--device needs a number";
+      const auto [end, error] = std::from_chars(value->data(), value->data() + value->size(), line.device);
+      if (value->empty() || error != std::errc() || end != value->data() + value->size() || line.device < 0)
+        return "--device: '" + std::string(*value) + "' is not a device number";
+    } else if (IsOption(arg, "--memory")) {
+      const auto value = OptionValue("--memory", args, i);
+      if (!value) return "--memory needs a list of program, boot and data";
+      if (auto error = ParseMemoryList(*value, line.memory)) return error;
+      line.memoryGiven = true;
+    } else if (IsOption(arg, "--erase")) {
+      const auto value = OptionValue("--erase", args, i);
+      if (!value || (*value != "all" && *value != "touched"))
+        return "--erase: '" + std::string(value.value_or("")) + "' is neither all nor touched";
+      line.eraseTouched = *value == "touched";
+      line.eraseGiven = true;
+    } else if (IsOption(arg, "--trace")) {
+      const auto value = OptionValue("--trace", args, i);
+      if (!value || value->empty()) return "--trace needs a file";
+      line.trace = *value;
     } else if (arg.starts_with("-") && arg.size() > 1) {
       return "unknown option '" + std::string(arg) + "'";
     } else {
       words.emplace_back(arg);
     }
   }
-  if (words.empty()) return std::nullopt;
+  if (words.empty()) {
+    if (line.memoryGiven || line.eraseGiven) return "--memory and --erase belong to a command";
+    return std::nullopt;
+  }
   const std::string& name = words[0];
-  const bool needsFile = name == "program" || name == "verify";
+  const bool needsFile = name == "program" || name == "verify" || name == "read";
   if (name == "erase") line.command = Command::Erase;
   else if (name == "program") line.command = Command::Program;
   else if (name == "verify") line.command = Command::Verify;
+  else if (name == "read") line.command = Command::Read;
+  else if (name == "blank-check") line.command = Command::BlankCheck;
   else if (name == "devices") line.command = Command::Devices;
   else return "unknown command '" + name + "'";
   if (needsFile && words.size() < 2) return name + " needs a file";
   if (words.size() > (needsFile ? 2u : 1u)) return "too many arguments after '" + name + "'";
   if (needsFile && words[1].empty()) return name + ": the file name is empty";
+  if (line.memoryGiven && line.command != Command::Read && line.command != Command::BlankCheck)
+    return "--memory belongs to read and blank-check";
+  if (line.eraseGiven && line.command != Command::Program) return "--erase belongs to program";
   if (needsFile) line.file = words[1];
   return std::nullopt;
 }
@@ -248,7 +358,7 @@ void Start(int device, bool command) {
 
   if (numeroOpe == CompleteProgramming) ProgramUntilQuit();
   RefuseUnknownTarget();
-  ChooseReadWait(numeroOpe == Verifying);
+  ChooseReadWait(numeroOpe == Verifying ? ReadWork::Verifying : ReadWork::Programming);
   InitialiseOrExit();
   if (numeroOpe == FullErasing)
     EraseOrExit();
@@ -257,36 +367,91 @@ void Start(int device, bool command) {
   ExitProgram();
 }
 
+[[noreturn]] void FileFault(const std::string& file, const std::string& why) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "qzflash: %s: %s\n", file.c_str(), why.c_str());
+  EndWith(Outcome::FileUnusable);
+}
+
+// The memories chosen, as the operator reads them.
+std::string Listed(const std::vector<MemoryRegion>& regions) {
+  std::string text;
+  for (const MemoryRegion& region : regions) text += (text.empty() ? "" : ", ") + Describe(region);
+  return text;
+}
+
+[[noreturn]] void ReadBackInto(const CommandLine& line) {
+  const std::vector<MemoryRegion> regions = ChosenRegions(*VariantOf(numeroCible), line.memory);
+  std::printf("\n Reading %s...\n", Listed(regions).c_str());
+  long words = 0;
+  const Outcome outcome = ReadBack(regions, HeaderFor(line.memory), readBackFile.Stream(), words);
+  if (outcome != Outcome::Done) {
+    std::puts("\n Reading failed");
+    EndWith(outcome);
+  }
+  std::string why;
+  if (!readBackFile.Finish(why)) {
+    std::puts("\n The file could not be written");
+    FileFault(line.file, why);
+  }
+  std::printf("\n Memory has been read: %ld words written to %s\n", words, line.file.c_str());
+  ExitProgram();
+}
+
+[[noreturn]] void CheckBlank(const CommandLine& line) {
+  const std::vector<MemoryRegion> regions = ChosenRegions(*VariantOf(numeroCible), line.memory);
+  std::printf("\n Blank check of %s...\n", Listed(regions).c_str());
+  const Outcome outcome = BlankCheck(regions);
+  RunOutcome = outcome;
+  std::puts(outcome == Outcome::Done     ? "\n The flash is erased"
+            : outcome == Outcome::Failed ? "\n The flash is not erased"
+                                         : "\n Blank check failed");
+  ExitProgram();
+}
+
 // A command runs as the dialogue would for the same answers, without asking.
 [[noreturn]] void RunCommand(const CommandLine& line) {
   waitForEnter = false;
   if (!OutputIsTerminal()) PassProgress = ProgressStyle::Lines;
-  if (!line.file.empty()) {
+  std::string why;
+  if (line.command == Command::Read) {
+    // A place the file cannot be written to is refused before the adapter is touched.
+    if (!readBackFile.Open(line.file, why)) FileFault(line.file, why);
+  } else if (!line.file.empty()) {
     ChoosenFile = line.file;
     // A file that cannot even be opened is refused before the adapter is touched.
     if (!CountSRecordline()) {
       std::puts("\n Impossible to open the file");
-      std::fflush(stdout);
-      std::fprintf(stderr, "qzflash: %s: %s\n", line.file.c_str(), WhyUnreadable(line.file).c_str());
-      EndWith(Outcome::FileUnusable);
+      FileFault(line.file, WhyUnreadable(line.file));
     }
   }
-  numeroOpe = line.command == Command::Erase ? FullErasing : line.command == Command::Program ? CompleteProgramming : Verifying;
+  eraseTouchedOnly = line.eraseTouched;
+  numeroOpe = line.command == Command::Erase     ? FullErasing
+              : line.command == Command::Program ? CompleteProgramming
+                                                 : Verifying;
   Start(line.device, true);
   RefuseUnknownTarget();
-  if (line.command == Command::Program) {
-    Program();
-    if (RunOutcome != Outcome::Done) ExitProgram();
-    numeroFin = VerifyProgrammed;
-    ChooseReadWait(true);
-    Verify();
-  } else {
-    ChooseReadWait(numeroOpe == Verifying);
-    InitialiseOrExit();
-    if (line.command == Command::Erase)
-      EraseOrExit();
-    else
+  switch (line.command) {
+    case Command::Program:
+      Program();
+      if (RunOutcome != Outcome::Done) ExitProgram();
+      numeroFin = VerifyProgrammed;
+      ChooseReadWait(ReadWork::Verifying);
       Verify();
+      break;
+    case Command::Read:
+    case Command::BlankCheck:
+      ChooseReadWait(ReadWork::ReadingBack);
+      InitialiseOrExit();
+      if (line.command == Command::Read) ReadBackInto(line);
+      CheckBlank(line);
+    default:
+      ChooseReadWait(numeroOpe == Verifying ? ReadWork::Verifying : ReadWork::Programming);
+      InitialiseOrExit();
+      if (line.command == Command::Erase)
+        EraseOrExit();
+      else
+        Verify();
   }
   ExitProgram();
 }
@@ -342,6 +507,7 @@ int FilesList() {
 }
 
 void ExitProgram() {
+  readBackFile.Discard();
   if (adapterBroughtUp) ReleaseTarget();
   std::puts("\n Goodbye ! ");
   if (waitForEnter) {

@@ -7,6 +7,7 @@
 #include <span>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 std::string ChoosenFile;
 std::int32_t LineCount = 0;
@@ -199,3 +200,51 @@ int HeaderTrad() {
              ? 1
              : 0;
 }
+
+namespace {
+
+// Type digit, byte count, bytes and the checksum as upper-case hex pairs.
+std::string FormatRecord(char type, std::span<const std::uint8_t> bytes) {
+  static constexpr char Digits[] = "0123456789ABCDEF";
+  std::string line{'S', type};
+  const auto put = [&line](unsigned byte) {
+    line += Digits[(byte >> 4) & 0xF];
+    line += Digits[byte & 0xF];
+  };
+  const unsigned count = static_cast<unsigned>(bytes.size()) + 1;
+  unsigned sum = count;
+  put(count);
+  for (std::uint8_t byte : bytes) {
+    put(byte);
+    sum += byte;
+  }
+  put(~sum & 0xFF);
+  return line + '\n';
+}
+
+}  // namespace
+
+std::string FormatHeader(HeaderForm form) {
+  std::vector<std::uint8_t> bytes{0, 0, 0, 0};
+  using Text = std::span<const std::int32_t>;
+  const Text text = form == HeaderForm::ProgramAndData ? Text(ProgramAndDataHeader)
+                    : form == HeaderForm::ProgramOnly  ? Text(ProgramOnlyHeader)
+                                                       : Text(DataOnlyHeader);
+  for (std::int32_t word : text) {
+    bytes.push_back(static_cast<std::uint8_t>(word >> 8));
+    bytes.push_back(static_cast<std::uint8_t>(word));
+  }
+  return FormatRecord('0', bytes);
+}
+
+std::string FormatData(int space, std::int32_t address, std::span<const std::uint16_t> words) {
+  std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(space), static_cast<std::uint8_t>(address >> 16),
+                                  static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
+  for (std::uint16_t word : words) {
+    bytes.push_back(static_cast<std::uint8_t>(word));
+    bytes.push_back(static_cast<std::uint8_t>(word >> 8));
+  }
+  return FormatRecord('3', bytes);
+}
+
+std::string FormatEnd() { return FormatRecord('7', std::vector<std::uint8_t>(4, 0)); }

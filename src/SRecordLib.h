@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 inline constexpr int MaxByteCount = 41;
@@ -69,3 +70,11 @@ int VerifyChecksum();
 // 1 when the words of SRecordData after the first spell one of the three accepted header texts
 // in the data bytes of the last record.
 int HeaderTrad();
+
+// Writing the records this reader takes, each line ending in a newline.
+enum class HeaderForm { ProgramAndData, ProgramOnly, DataOnly };
+std::string FormatHeader(HeaderForm form);
+// An S3 record: a0 space, the word address in a1..a3, the words little-endian. At most
+// (MaxByteCount - S3FieldBytes) / 2 words.
+std::string FormatData(int space, std::int32_t address, std::span<const std::uint16_t> words);
+std::string FormatEnd();

@@ -68,9 +68,7 @@ bool ScanIDCode(std::uint32_t& idcode) {
   GetDataNoWrite(4);
   FlushForRead();
   ReadQueuedBytes();
-  if (LinkFailed() || dwNumBytesRead < 4) return false;
-  idcode = LittleEndianTail(4);
-  return true;
+  return TakeAnswerBytes(0, 4, idcode);
 }
 
 void SendJTAGInsWithRead(int instruction, int size) { InstructionScan(instruction, size, true); }

@@ -77,7 +77,9 @@ TEST_F(CommandLineTest, BadCommandLinesTouchNothing) {
       {"frob"},         {"--frob"},         {"--device"},   {"--device", "x"}, {"--device", "-1", "erase"},
       {"program"},      {"verify"},         {"erase", "x"}, {"program", "a", "b"}, {"devices", "x"},
       {"verify", ""},   {"program", ""},       {"--device=", "erase"}, {"--device", "1x", "erase"},
-      {"--device", "4294967297", "erase"},
+      {"--device", "4294967297", "erase"}, {"read", "--memory", "", "f"}, {"read", "--memory=program,", "f"},
+      {"blank-check", "--memory", "eeprom"}, {"verify", "--memory", "data", "f"}, {"program", "--erase", "some", "f"},
+      {"read", "--erase", "all", "f"}, {"read"}, {"blank-check", "f"},
   };
   for (const std::vector<std::string>& args : bad) {
     SCOPED_TRACE(testing::PrintToString(args));

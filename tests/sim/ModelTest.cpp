@@ -2,8 +2,10 @@
 // engine against a probe on the connector, and the flash module's rules.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <functional>
 #include <memory>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -60,54 +62,74 @@ TEST(TapController, EveryTransition) {
   }
 }
 
-// Records what the connector sees: "TMS TDI" at each rising edge, "r0"/"r1" for the reset
-// line; TDO stays high.
+// "1B 00 00" as bytes.
+Bytes Hex(const std::string& hex) {
+  Bytes bytes;
+  for (std::size_t i = 0; i < hex.size(); i += hex[i] == ' ' ? 1 : 2)
+    if (hex[i] != ' ') bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+
+// Records what the connector sees: TMS and TDI at each rising edge, " r0"/" r1" when the reset
+// line changes. TDO shows the bits of `tdo` from bit 0 on, the next one after each falling edge.
 class Probe : public qzsim::JtagPins {
  public:
-  std::string wire;
+  std::string tms, tdi, resets;
+  std::uint32_t tdo = ~0u;
+  bool reset = true;
 
-  void SetResetLine(bool high) override { wire += high ? " r1" : " r0"; }
-  void ClockRise(bool tms, bool tdi) override { wire += {' ', char('0' + tms), char('0' + tdi)}; }
-  void ClockFall() override {}
-  bool Tdo() const override { return true; }
+  void SetResetLine(bool high) override { resets += high == reset ? "" : high ? " r1" : " r0", reset = high; }
+  void ClockRise(bool tmsLevel, bool tdiLevel) override { tms += char('0' + tmsLevel), tdi += char('0' + tdiLevel); }
+  void ClockFall() override { tdo = std::rotr(tdo, 1); }
+  bool Tdo() const override { return (tdo & 1) != 0; }
 };
 
-// What reaches the target, write by write, each case from the set-up's pins (TCK, TDI, TMS and
-// the reset line outputs, TMS high); "=XX" is a reply byte. Data go LSB first; 0x1A changes TDI
-// on the rising edge, so the target sees it a clock late; a pin that is no output is pulled
-// high, TCK then clocks nothing; the reset line (bit 4) is low only as an output driven low; read
-// bits enter the reply byte at the top; an unknown opcode is echoed and the rest of its write
-// dropped; a command cut by the end of a write runs when its bytes arrive. The commands the
-// program sends reach the model end to end, through every qzflash-sim run.
+// What reaches the target and what the engine answers, each batch from the set-up's pins (TCK,
+// TDI, TMS and the reset line outputs, TMS high, TDI low), in one write and cut into three at
+// every two bytes. Opcodes 0x10-0x3F: bit 0 writes on the falling edge, 1 bit mode, 2 reads on
+// the falling edge, 3 LSB first, 4 writes TDI, 5 reads TDO; 0x4A-0x6F write TMS, bit 7 held on
+// TDI. A level written on the rising edge reaches the target a clock late; bits read MSB first
+// move up, LSB first down; a pin that is no output is pulled high, TCK then clocks nothing; the
+// reset line (bit 4) is low only as an output driven low; loopback reads TDI as it is on the
+// edge read; an unknown opcode is echoed and the next byte is an opcode.
 TEST(Mpsse, WhatReachesTheTarget) {
   const struct {
     const char* name;
-    std::vector<Bytes> writes;
-    std::string wire;
+    std::string batch, tms, tdi, answers, resets = "";
+    std::uint32_t tdo = ~0u;
+    unsigned warnings = 0;
   } cases[] = {
-      {"0x1A: a clock late", {{0x1B, 0x00, 0x00}, {0x1A, 0x02, 0x07}}, " 10 10 11 11"},
-      {"inputs pulled high", {{0x80, 0x00, 0x01, 0x1B, 0x01, 0x00}}, " r1 11 11"},
-      {"TCK an input", {{0x80, 0x18, 0x1A, 0x3B, 0x07, 0x00}}, " r1 =FF"},
-      {"reset line", {{0x80, 0x08, 0x1B}, {0x80, 0x18, 0x1B}, {0x80, 0x00, 0x0B}}, " r0 r1 r1"},
-      {"bad command", {{0xAA, 0x1B, 0x07, 0xFF}, {0x1B, 0x00, 0x01, 0x84, 0x1B}}, " =FAAA 11 =FA84"},
-      {"command cut", {{0x3B, 0x07}, {0x55, 0x2A}, {0x00}}, " 11 10 11 10 11 10 11 10 =FF 10 =80"},
+      {"0x1A: a clock late, in time with three-phase", "1B 00 00 1A 02 07 8C 1A 02 02", "1111111", "0011010", ""},
+      {"inputs pulled high", "80 00 01 1B 01 00", "11", "11", ""},
+      {"TCK an input", "80 18 1A 3B 07 00", "", "", "FF"},
+      {"reset line", "80 08 1B 80 18 1B 80 00 0B", "", "", "", " r0 r1"},
+      {"bytes MSB first; LSB first, read falling", "31 01 00 A5 0F 3D 01 00 A5 0F", std::string(32, '1'),
+       "10100101000011111010010111110000", "AC59359A", "", 0x9A359A35},
+      {"3 bits each way", "33 02 C0 3B 02 03", "111111", "110110", "03C0", "", 0x36},
+      {"TMS with a read, TMS late", "6B 04 9C 4A 01 01", "0011111", "1111100", "A8", "", 0x35},
+      {"pins, loopback", "81 83 82 A5 F0 83 84 81 85 81", "", "", "FCFFAFF8FC"},
+      {"loopback", "84 39 00 00 C3 3A 03 05 3E 03 05 85 2A 07", std::string(24, '1'), "110000111101010100000000", "C3B050FF"},
+      {"free clocks", "8E 02 8F 01 00 9C 00 00 9D 00 00 94 80 18 3B 9C 00 00 9D 00 00", std::string(35, '1'), std::string(35, '0'), ""},
+      {"settings echo nothing, unknown opcodes do", "96 8C 8D 97 8B 8A 87 2A 00 AA 2A 00 AB 00 9E 90 4C 2A 00", "111", "000", "80FAAA80FAABFA00FA9EFA90FA4C80", "", ~0u, 6},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Probe probe;
-    qzsim::Warnings warnings;
-    qzsim::Mpsse mpsse(probe, warnings);
-    mpsse.Enter(0);
-    qzsim::EngineOutput reply;
-    mpsse.Run(Bytes{0x8A, 0x97, 0x8D, 0x80, 0x18, 0x1B, 0x86, 0x1D, 0x00}, 0, reply);
-    probe.wire.clear();
-    for (const Bytes& write : c.writes) {
-      reply.Clear();
-      mpsse.Run(write, 0, reply);
-      if (!reply.bytes.empty()) probe.wire += " =" + qzsim::TraceHex(reply.bytes.data(), reply.bytes.size());
+    const Bytes batch = Hex("8A 97 8D 80 18 1B 86 1D 00 " + c.batch);
+    for (std::size_t first = 0; first <= batch.size(); ++first) for (std::size_t second = first; second <= batch.size(); ++second) {
+      SCOPED_TRACE(std::string(c.name) + ", cut at " + std::to_string(first) + " and " + std::to_string(second));
+      Probe probe;
+      qzsim::Warnings warnings;
+      qzsim::Mpsse mpsse(probe, warnings);
+      mpsse.Enter(0);
+      qzsim::EngineOutput reply;
+      probe.tdo = c.tdo;
+      const std::span<const std::uint8_t> bytes(batch);
+      for (const auto write : {bytes.first(first), bytes.subspan(first, second - first), bytes.subspan(second)}) mpsse.Run(write, 0, reply);
+      EXPECT_EQ(probe.tms, c.tms);
+      EXPECT_EQ(probe.tdi, c.tdi);
+      EXPECT_EQ(qzsim::TraceHex(reply.bytes.data(), reply.bytes.size()), c.answers);
+      EXPECT_EQ(probe.resets, c.resets);
+      EXPECT_EQ(warnings.Total(), c.warnings);
     }
-    EXPECT_EQ(probe.wire, c.wire);
-    EXPECT_EQ(warnings.Total(), std::string(c.name) == "bad command" ? 2u : 0u);
   }
 }
 
@@ -116,6 +138,9 @@ TEST(Mpsse, WhatReachesTheTarget) {
 // queues behind the clocks of the one before. The chip passes its buffer on at a send-immediate
 // (0x87), when 510 bytes fill a packet, or when its latency timer runs out after data came in.
 // The batch: 7 TMS clocks, 8 read (the answer, at clock 15), 4 free, 8 written: 27 clocks.
+// Three-phase clocking (0x8C) makes a data or TMS bit 1.5 periods. GPIOL1 is wired to nothing,
+// pulled high: waiting (0x88/0x89) or clocking (0x94/0x95, 0x9C/0x9D n x 8) until it is high
+// ends at once, until it is low lasts 65536 x 8 periods, or n x 8 clocks.
 TEST(VirtualAdapter, AnswersComeWhenClockedAndPassedOn) {
   const std::string batch = "4B0600 2A07 8E03 1B0700 ";
   const std::string reads510 = [] { std::string r; for (int i = 0; i < 510; ++i) r += "2A07"; return r; }();
@@ -128,6 +153,10 @@ TEST(VirtualAdapter, AnswersComeWhenClockedAndPassedOn) {
       {"send-immediate before the answer", 2, {{0, "8A 861D00 87 " + batch}}, {{2014, 0}, {2015, 1}}},
       {"behind the write before", 2, {{0, "8A 861D00 " + batch}, {10, "2A07 87"}}, {{34, 0}, {35, 2}}},
       {"a full packet", 0, {{0, "8A 861D00 " + reads510 + "2A07"}}, {{4079, 0}, {4080, 510}, {20087, 510}, {20088, 511}}},
+      {"three-phase: data and TMS bits 1.5 us", 2, {{0, "8A 8C 861D00 " + batch + "87"}}, {{38, 0}, {39, 1}}},
+      {"levels GPIOL1 has: no wait", 2, {{0, "8A 861D00 96 88 94 9C0000 " + batch + "87"}}, {{26, 0}, {27, 1}}},
+      {"levels it never has: 524288 periods", 2, {{0, "8A 861D00 89 95 9DFF00 2A07 87"}}, {{1050631, 0}, {1050632, 1}}},
+      {"65536 bytes at 30 MHz", 0, {{0, "8A 860000 8F0000 28FFFF 87"}}, {{17476, 65280}, {17477, 65536}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -136,12 +165,7 @@ TEST(VirtualAdapter, AnswersComeWhenClockedAndPassedOn) {
     qzsim::VirtualAdapter adapter(connector, warnings, {});
     adapter.SetBitMode(qzsim::VirtualAdapter::kModeMpsse, 0);
     if (c.latencyMs) adapter.SetLatencyMs(c.latencyMs);
-    for (const auto& [arrival, hex] : c.writes) {
-      Bytes bytes;
-      for (std::size_t i = 0; i < hex.size(); i += hex[i] == ' ' ? 1 : 2)
-        if (hex[i] != ' ') bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-      adapter.Write(bytes, arrival);
-    }
+    for (const auto& [arrival, hex] : c.writes) adapter.Write(Hex(hex), arrival);
     for (const auto& [time, count] : c.seen) EXPECT_EQ(adapter.Poll(time), count) << time << " us";
     EXPECT_EQ(warnings.Total(), 0u);
   }
