@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -133,19 +134,17 @@ std::string Shown(std::string_view line) {
   return text;
 }
 
-// The events of the trace in order, or why it cannot be replayed: a line that is none of the
-// trace's (a foreign file), the device used while closed or opened twice (lines out of order),
-// a last line cut short or the device left open (a trace that ends early).
-std::string Load(const std::string& text, std::vector<Event>& events) {
-  if (text.empty()) return "holds no D2XX call";
+// Reads the trace's events in order and hands each to play until it returns false. Empty when
+// the trace can be replayed, else why not: a line that is none of the trace's (a foreign file),
+// the device used while closed or opened twice (lines out of order), a last line cut short or the
+// device left open (a trace that ends early).
+std::string Walk(std::istream& in, const std::function<bool(const Event&)>& play) {
   bool open = false;
   std::size_t number = 0;
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t end = text.find('\n', at);
+  for (std::string text; std::getline(in, text);) {
     const std::string where = "line " + std::to_string(++number) + ": ";
-    if (end == text.npos) return where + "cut short: the trace is truncated";
-    std::string_view line(text.data() + at, end - at);
-    at = end + 1;
+    if (in.eof()) return where + "cut short: the trace is truncated";
+    std::string_view line = text;
     if (line.ends_with('\r')) line.remove_suffix(1);
     if (line.starts_with("omitted ")) return where + "calls left out of the trace; it cannot be replayed";
     Event event;
@@ -159,8 +158,9 @@ std::string Load(const std::string& text, std::vector<Event>& events) {
     }
     if (event.call == Call::Open && done) open = true;
     if (event.call == Call::Close) open = false;
-    events.push_back(std::move(event));
+    if (!play(event)) return {};
   }
+  if (number == 0) return "holds no D2XX call";
   if (open) return "ends with the device open: the trace is truncated";
   return {};
 }
@@ -326,10 +326,10 @@ int ReplayTrace(const std::string& file, const BenchConfig& config, const std::s
     std::cerr << "qzflash-sim: cannot read trace file " << file << '\n';
     return kReplayUnusable;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  std::vector<Event> events;
-  if (const std::string bad = Load(text.str(), events); !bad.empty()) {
+  // The whole trace is checked before a single answer is compared.
+  std::string bad = Walk(in, [](const Event&) { return true; });
+  if (bad.empty() && !in.eof()) bad = "cannot be read";
+  if (!bad.empty()) {
     std::cerr << "qzflash-sim: " << file << ": " << bad << '\n';
     return kReplayUnusable;
   }
@@ -345,13 +345,15 @@ int ReplayTrace(const std::string& file, const BenchConfig& config, const std::s
     }
   }
   std::ostringstream divergence;
-  for (const Event& event : events) {
-    if (!replayer.Play(event, divergence)) {
-      std::cout << "qzflash-sim: " << file << ": the model differs from the board\n  " << divergence.str();
-      const std::string flash = replayer.FlashWords();
-      if (!flash.empty()) std::cout << "  before it, " << flash << '\n';
-      return kReplayDiffers;
-    }
+  in.clear();
+  in.seekg(0);
+  bool agrees = true;
+  Walk(in, [&](const Event& event) { return agrees = replayer.Play(event, divergence); });
+  if (!agrees) {
+    std::cout << "qzflash-sim: " << file << ": the model differs from the board\n  " << divergence.str();
+    const std::string flash = replayer.FlashWords();
+    if (!flash.empty()) std::cout << "  before it, " << flash << '\n';
+    return kReplayDiffers;
   }
   std::cout << "qzflash-sim: " << file << ": the model agrees with all " << replayer.Agreed() << '\n';
   if (const std::string flash = replayer.FlashWords(); !flash.empty()) std::cout << "  " << flash << '\n';
