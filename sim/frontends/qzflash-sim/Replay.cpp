@@ -1,7 +1,6 @@
 #include "Replay.h"
 
 #include <charconv>
-#include <cstdio>
 #include <deque>
 #include <fstream>
 #include <functional>
@@ -30,11 +29,16 @@ struct Shape {
 
 // The calls that move no data: "<name> <arguments> status <n>".
 constexpr Shape kCalls[] = {
-    {"FT_CreateDeviceInfoList", Call::DeviceList, 1}, {"FT_GetDeviceInfoDetail", Call::DeviceDetail, 1},
-    {"FT_Open", Call::Open, 1},         {"FT_ResetDevice", Call::Reset, 0},
-    {"FT_GetQueueStatus", Call::QueueStatus, 1},      {"FT_SetUSBParameters", Call::UsbParameters, 2},
-    {"FT_SetChars", Call::Chars, 4},    {"FT_SetTimeouts", Call::Timeouts, 2},
-    {"FT_SetLatencyTimer", Call::Latency, 1},         {"FT_SetBitMode", Call::BitMode, 2},
+    {"FT_CreateDeviceInfoList", Call::DeviceList, 1},
+    {"FT_GetDeviceInfoDetail", Call::DeviceDetail, 1},
+    {"FT_Open", Call::Open, 1},
+    {"FT_ResetDevice", Call::Reset, 0},
+    {"FT_GetQueueStatus", Call::QueueStatus, 1},
+    {"FT_SetUSBParameters", Call::UsbParameters, 2},
+    {"FT_SetChars", Call::Chars, 4},
+    {"FT_SetTimeouts", Call::Timeouts, 2},
+    {"FT_SetLatencyTimer", Call::Latency, 1},
+    {"FT_SetBitMode", Call::BitMode, 2},
     {"FT_Close", Call::Close, 0},
 };
 
