@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "D2XXTrace.h"
 #include "Platform.h"
 
 DWORD dwNumDevs = 0;
@@ -52,6 +53,38 @@ DWORD QueuedBytesThatFit() { return std::min(dwNumBytesToRead, InputBufferSize);
 
 // A clock count of n bits travels as n - 1.
 int Length(unsigned int n) { return static_cast<int>(n - 1); }
+
+// Every D2XX call goes into the trace as it returns.
+FT_STATUS Recorded(FT_STATUS status, const char* name, std::initializer_list<long long> arguments = {}) {
+  TraceD2XXCall(name, arguments, status);
+  return status;
+}
+
+FT_STATUS DeviceCount() {
+  const FT_STATUS status = FT_CreateDeviceInfoList(&dwNumDevs);
+  return Recorded(status, "FT_CreateDeviceInfoList", {dwNumDevs});
+}
+
+FT_STATUS QueueStatus() {
+  const FT_STATUS status = FT_GetQueueStatus(ftHandle, &dwNumBytesToRead);
+  TraceQueueStatus(dwNumBytesToRead, status);
+  return status;
+}
+
+// A failed read returned nothing, whatever the driver left in its count.
+FT_STATUS Read(std::uint8_t* buffer, DWORD count, DWORD* got) {
+  const FT_STATUS status = FT_Read(ftHandle, buffer, count, got);
+  TraceD2XXData("read", buffer, status == FT_OK ? *got : 0, status);
+  return status;
+}
+
+FT_STATUS DeviceDetail(DWORD index, DWORD& flags, DWORD& type, char (&serial)[FT_SERIAL_NUMBER_SIZE],
+                       char (&description)[FT_DESCRIPTION_SIZE]) {
+  DWORD id = 0, location = 0;
+  FT_HANDLE handle = nullptr;
+  return Recorded(FT_GetDeviceInfoDetail(index, &flags, &type, &id, &location, serial, description, &handle),
+                  "FT_GetDeviceInfoDetail", {index});
+}
 
 }  // namespace
 
@@ -120,6 +153,7 @@ void ClearOutputBuffer() {
 void FlushOutputBuffer() {
   if (dwNumBytesToSend > 0 && !LinkFailed()) {
     ftStatus = FT_Write(ftHandle, byOutputBuffer, dwNumBytesToSend, &dwNumBytesSent);
+    TraceD2XXData("write", byOutputBuffer, dwNumBytesToSend, ftStatus);
     // Commands that never left the PC will not be answered.
     if (ftStatus == FT_OK && dwNumBytesSent == dwNumBytesToSend)
       dwNumRepliesOwed += dwNumRepliesBuilt;
@@ -142,7 +176,7 @@ void ReadQueuedBytes() {
   DWORD received = 0;
   std::uint64_t lastByteAt = MonotonicMs();
   for (;;) {
-    ftStatus = FT_GetQueueStatus(ftHandle, &dwNumBytesToRead);
+    ftStatus = QueueStatus();
     if (ftStatus != FT_OK) {
       Latch(LinkFailure::ReadFailed);
       break;
@@ -162,7 +196,7 @@ void ReadQueuedBytes() {
       dwNumBytesRead -= drop;
     }
     DWORD got = 0;
-    ftStatus = FT_Read(ftHandle, byInputBuffer + dwNumBytesRead, count, &got);
+    ftStatus = Read(byInputBuffer + dwNumBytesRead, count, &got);
     dwNumBytesRead += got;
     received += got;
     if (ftStatus != FT_OK) {
@@ -187,7 +221,7 @@ DWORD AnswerLength() { return dwNumRepliesOwed + dwNumRepliesBuilt; }
 
 bool ReceiveAnswer() {
   if (LinkFailed()) return false;
-  if (readMode == ReadMode::FixedWait) SleepMs(readWait);
+  if (readMode == ReadMode::FixedWait) PauseMs(readWait);
   ReadQueuedBytes();
   if (!LinkFailed()) return true;
   std::puts(" The Data Reading Failed");
@@ -214,11 +248,16 @@ bool TakeDataRead(std::int32_t& value) {
 
 void SetReadWait(std::uint32_t ms) { readWait = ms; }
 
+void PauseMs(std::uint32_t ms) {
+  TraceSleep(ms);
+  SleepMs(ms);
+}
+
 void SetReadMode(ReadMode mode) { readMode = mode; }
 
 int DeviceCheck() {
   std::puts(" Checking for QZ devices...");
-  ftStatus = FT_CreateDeviceInfoList(&dwNumDevs);
+  ftStatus = DeviceCount();
   if (ftStatus != FT_OK) {
     std::puts(" Error in getting the number of devices");
     return 1;
@@ -233,7 +272,7 @@ int DeviceCheck() {
 
 int OpenPort(int deviceNumber) {
   std::puts("\n Opening Port...");
-  ftStatus = FT_Open(deviceNumber, &ftHandle);
+  ftStatus = Recorded(FT_Open(deviceNumber, &ftHandle), "FT_Open", {deviceNumber});
   if (ftStatus != FT_OK) {
     std::printf(" Opening failed with error %d\n", static_cast<int>(ftStatus));
     return 1;
@@ -244,23 +283,23 @@ int OpenPort(int deviceNumber) {
 // The status runs on from FT_Open's, so a failed open also fails the configuration.
 int ConfigPortParams() {
   std::puts("\n Configuring port for use...");
-  ftStatus |= FT_ResetDevice(ftHandle);
-  ftStatus |= FT_GetQueueStatus(ftHandle, &dwNumBytesToRead);
-  if (ftStatus == FT_OK && dwNumBytesToRead != 0) {
-    FT_Read(ftHandle, byInputBuffer, QueuedBytesThatFit(), &dwNumBytesRead);
-  }
-  ftStatus |= FT_SetUSBParameters(ftHandle, UsbTransferSize, UsbTransferSize);
-  ftStatus |= FT_SetChars(ftHandle, 0, 0, 0, 0);
-  ftStatus |= FT_SetTimeouts(ftHandle, D2xxReadTimeoutMs, D2xxWriteTimeoutMs);
-  ftStatus |= FT_SetLatencyTimer(ftHandle, LatencyTimerMs);
-  ftStatus |= FT_SetBitMode(ftHandle, 0x00, FT_BITMODE_RESET);
-  ftStatus |= FT_SetBitMode(ftHandle, 0x00, FT_BITMODE_MPSSE);
+  ftStatus |= Recorded(FT_ResetDevice(ftHandle), "FT_ResetDevice");
+  ftStatus |= QueueStatus();
+  if (ftStatus == FT_OK && dwNumBytesToRead != 0) Read(byInputBuffer, QueuedBytesThatFit(), &dwNumBytesRead);
+  ftStatus |= Recorded(FT_SetUSBParameters(ftHandle, UsbTransferSize, UsbTransferSize), "FT_SetUSBParameters",
+                       {UsbTransferSize, UsbTransferSize});
+  ftStatus |= Recorded(FT_SetChars(ftHandle, 0, 0, 0, 0), "FT_SetChars", {0, 0, 0, 0});
+  ftStatus |= Recorded(FT_SetTimeouts(ftHandle, D2xxReadTimeoutMs, D2xxWriteTimeoutMs), "FT_SetTimeouts",
+                       {D2xxReadTimeoutMs, D2xxWriteTimeoutMs});
+  ftStatus |= Recorded(FT_SetLatencyTimer(ftHandle, LatencyTimerMs), "FT_SetLatencyTimer", {LatencyTimerMs});
+  ftStatus |= Recorded(FT_SetBitMode(ftHandle, 0x00, FT_BITMODE_RESET), "FT_SetBitMode", {0x00, FT_BITMODE_RESET});
+  ftStatus |= Recorded(FT_SetBitMode(ftHandle, 0x00, FT_BITMODE_MPSSE), "FT_SetBitMode", {0x00, FT_BITMODE_MPSSE});
   const bool failed = ftStatus != FT_OK;
   if (failed) {
     std::printf(" Error in configuring the port %d\n", static_cast<int>(ftStatus));
-    FT_Close(ftHandle);
+    Recorded(FT_Close(ftHandle), "FT_Close");
   }
-  SleepMs(ModeSettleMs);
+  PauseMs(ModeSettleMs);
   return failed ? 1 : 0;
 }
 
@@ -272,7 +311,7 @@ int SyncMPSSE() {
   for (DWORD i = 0; i + 1 < dwNumBytesRead; ++i)
     if (byInputBuffer[i] == mpsse::BadCommandEcho && byInputBuffer[i + 1] == mpsse::Invalid) return 0;
   std::puts(" Error in synchronizing the port");
-  FT_Close(ftHandle);
+  Recorded(FT_Close(ftHandle), "FT_Close");
   return 1;
 }
 
@@ -300,18 +339,16 @@ bool OpenRefusedAccess() { return LastDriverError().accessDenied; }
 // The driver flags a device another program has open.
 bool DeviceInUse(int deviceNumber) {
   if (LastDriverError().busy) return true;
-  DWORD flags = 0, type = 0, id = 0, location = 0;
+  DWORD flags = 0, type = 0;
   char serial[FT_SERIAL_NUMBER_SIZE] = {};
   char description[FT_DESCRIPTION_SIZE] = {};
-  FT_HANDLE handle = nullptr;
-  return FT_GetDeviceInfoDetail(static_cast<DWORD>(deviceNumber), &flags, &type, &id, &location, serial, description,
-                                &handle) == FT_OK &&
+  return DeviceDetail(static_cast<DWORD>(deviceNumber), flags, type, serial, description) == FT_OK &&
          (flags & FT_FLAGS_OPENED) != 0;
 }
 
 void ClosePort() {
-  FT_SetBitMode(ftHandle, 0x00, FT_BITMODE_RESET);
-  FT_Close(ftHandle);
+  Recorded(FT_SetBitMode(ftHandle, 0x00, FT_BITMODE_RESET), "FT_SetBitMode", {0x00, FT_BITMODE_RESET});
+  Recorded(FT_Close(ftHandle), "FT_Close");
 }
 
 namespace {
@@ -342,14 +379,13 @@ const char* OrDash(const char* text) { return *text == '\0' ? "-" : text; }
 }  // namespace
 
 int ListDevices() {
-  ftStatus = FT_CreateDeviceInfoList(&dwNumDevs);
+  ftStatus = DeviceCount();
   if (ftStatus != FT_OK) return -1;
   for (DWORD i = 0; i < dwNumDevs; ++i) {
-    DWORD flags = 0, type = 0, id = 0, location = 0;
+    DWORD flags = 0, type = 0;
     char serial[FT_SERIAL_NUMBER_SIZE] = {};
     char description[FT_DESCRIPTION_SIZE] = {};
-    FT_HANDLE handle = nullptr;
-    ftStatus = FT_GetDeviceInfoDetail(i, &flags, &type, &id, &location, serial, description, &handle);
+    ftStatus = DeviceDetail(i, flags, type, serial, description);
     serial[sizeof serial - 1] = '\0';
     description[sizeof description - 1] = '\0';
     if (ftStatus != FT_OK) {

@@ -1,5 +1,6 @@
 // MPSSE command stream: the adapter's life (found, opened, configured, closed), the command
-// buffer, its builders, the send and the read-back. The only module that calls FT_*.
+// buffer, its builders, the send and the read-back. The only module that calls FT_*; each call
+// and each of the program's sleeps goes into the trace of --trace (D2XXTrace.h) as it returns.
 //
 // Every builder appends exactly one MPSSE command to byOutputBuffer and sends nothing;
 // FlushOutputBuffer hands everything built so far to the adapter in one FT_Write. Each builder
@@ -123,6 +124,9 @@ bool DeviceInUse(int deviceNumber);
 // description, and whether another program has it open. The number of devices, or -1 when
 // there is no list.
 int ListDevices();
+
+// The program's waits: SleepMs, recorded in the trace with the D2XX calls.
+void PauseMs(std::uint32_t ms);
 
 // The wait of every ReadData from now on, in ms: each operation sets it as it starts.
 void SetReadWait(std::uint32_t ms);

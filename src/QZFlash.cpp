@@ -11,6 +11,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "D2XXTrace.h"
 #include "PassLib.h"
 #include "Platform.h"
 #include "SRecordLib.h"
@@ -45,6 +46,8 @@ constexpr const char* Usage =
     "  --erase all    erase every block before programming (default)\n"
     "  --erase touched  erase only the blocks that hold a word of FILE, keep the others\n"
     "  --memory LIST  a comma-separated choice of program, boot and data (default all)\n"
+    "  --trace FILE   write every D2XX call and sleep of the run into FILE (qzflash-sim's\n"
+    "                 trace format; qzflash-sim --replay FILE checks the model against it)\n"
     "\n"
     "Commands neither ask nor wait for Enter. Exit status: 0 done, 1 the operation failed\n"
     "(or the flash is not blank), 2 the file cannot be used or written or a bad command line,\n"
@@ -61,6 +64,7 @@ struct CommandLine {
   bool eraseGiven = false;
   MemoryChoice memory{true, true, true};
   bool memoryGiven = false;
+  std::string trace;
 };
 
 // The dialogue waits for Enter before it ends; a command does not.
@@ -277,6 +281,10 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, CommandLi
         return "--erase: '" + std::string(*value) + "' is neither all nor touched";
       line.eraseTouched = *value == "touched";
       line.eraseGiven = true;
+    } else if (IsOption(arg, "--trace")) {
+      const auto value = OptionValue("--trace", args, i);
+      if (!value || value->empty()) return "--trace needs a file";
+      line.trace = *value;
     } else if (arg.starts_with("-") && arg.size() > 1) {
       return "unknown option '" + std::string(arg) + "'";
     } else {
@@ -442,6 +450,12 @@ void QZFlashMain(const std::vector<std::string>& args) {
   if (const auto error = Parse(args, line)) {
     std::fprintf(stderr, "qzflash: %s\n%s", error->c_str(), Usage);
     std::exit(static_cast<int>(Outcome::FileUnusable));
+  }
+  if (!line.trace.empty()) {
+    if (const std::string why = StartD2XXTrace(line.trace); !why.empty()) {
+      std::fprintf(stderr, "qzflash: %s: %s\n", line.trace.c_str(), why.c_str());
+      std::exit(static_cast<int>(Outcome::FileUnusable));
+    }
   }
   UseFastReads(line.fast);
   switch (line.command) {

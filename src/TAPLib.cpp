@@ -1,7 +1,6 @@
 #include "TAPLib.h"
 
 #include "FTDILib.h"
-#include "Platform.h"
 
 namespace {
 
@@ -42,25 +41,25 @@ void SetResetLine(int pins) {
 }  // namespace
 
 void ResetCPU() {
-  SleepMs(ResetBeforeMs);
+  PauseMs(ResetBeforeMs);
   SetResetLine(pins::ResetHeld);
-  SleepMs(ResetHeldMs);
+  PauseMs(ResetHeldMs);
   SetResetLine(pins::ResetReleased);
-  SleepMs(ResetAfterMs);
+  PauseMs(ResetAfterMs);
 }
 
 void ResetTAP() { SendTMSCmdDown(5, tap::ToTestLogicReset); }
 
 void ResetCPUTAP(void (*identify)()) {
-  SleepMs(IdentifyBeforeMs);
+  PauseMs(IdentifyBeforeMs);
   SetResetLine(pins::ResetHeld);
-  SleepMs(IdentifyHeldMs);
+  PauseMs(IdentifyHeldMs);
   ResetTAP();
-  SleepMs(IdentifyTapResetMs);
+  PauseMs(IdentifyTapResetMs);
   identify();
-  SleepMs(IdentifyReleaseMs);
+  PauseMs(IdentifyReleaseMs);
   SetResetLine(pins::ResetReleased);
-  SleepMs(IdentifyAfterMs);
+  PauseMs(IdentifyAfterMs);
 }
 
 bool ScanIDCode(std::uint32_t& idcode) {

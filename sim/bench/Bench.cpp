@@ -41,8 +41,45 @@ std::string Bench::StatsSummary() const {
          std::to_string(warnings_.SyncEchoes());
 }
 
-void Bench::Trace(const std::string& line) {
-  if (config_.trace) *config_.trace << line << '\n';
+void Bench::Trace(const std::string& line, bool moved) {
+  if (!config_.trace) return;
+  if (!moved && heldCount_ > 0 && line == held_) {
+    ++heldCount_;
+    return;
+  }
+  WriteHeld();
+  if (moved) {
+    WriteOmitted();
+    quietLines_ = 0;
+    *config_.trace << line << '\n';
+  } else if (quietLines_ < kQuietLines) {
+    held_ = line;
+    heldCount_ = 1;
+  } else {
+    ++omitted_;
+  }
+}
+
+// "FT_GetQueueStatus 0 status 0 times 812"; an empty read's line ends in its blank already.
+void Bench::WriteHeld() {
+  if (heldCount_ == 0) return;
+  *config_.trace << held_;
+  if (heldCount_ > 1) *config_.trace << (held_.ends_with(' ') ? "" : " ") << "times " << heldCount_;
+  *config_.trace << '\n';
+  heldCount_ = 0;
+  ++quietLines_;
+}
+
+void Bench::WriteOmitted() {
+  if (omitted_ > 0) *config_.trace << "omitted " << omitted_ << '\n';
+  omitted_ = 0;
+}
+
+void Bench::EndTrace() {
+  if (!config_.trace) return;
+  WriteHeld();
+  WriteOmitted();
+  config_.trace->flush();
 }
 
 DeviceToken Bench::Open() {

@@ -36,6 +36,10 @@ struct BenchStats {
   std::uint64_t sleepMs = 0;       // SleepMs arguments added up
 };
 
+// Lines of calls that moved no data written between two that did; the calls after them are
+// counted in one line, "omitted N".
+inline constexpr unsigned kQuietLines = 256;
+
 // An open device as the front-ends know it: a token, never dereferenced; each open makes a new
 // one, so a stale token never matches the open device.
 using DeviceToken = std::uintptr_t;
@@ -54,7 +58,12 @@ class Bench {
   // "stats: virtual 1.234 s, sleeps 1200 ms, writes 5 (80 bytes), reads 4 (16 bytes),
   // TCK 3 ms, answer waits 34 ms, sync echoes 1"; "real" instead of "virtual" on the real clock.
   std::string StatsSummary() const;
-  void Trace(const std::string& line);
+  // One line of the trace. A call that moved no data (`moved` false: a poll or a read that found
+  // nothing, a sleep, a setting) is held back: a run of identical ones is written once with its
+  // count, and past kQuietLines lines since data last moved they are only counted.
+  void Trace(const std::string& line, bool moved);
+  // Writes what is held back; before the trace stream closes.
+  void EndTrace();
 
   // The one open device's token, if the target's device is open.
   std::optional<DeviceToken> OpenDevice() const { return open_; }
@@ -71,6 +80,13 @@ class Bench {
   BenchStats stats_;
   std::optional<DeviceToken> open_;
   DeviceToken opens_ = 0;
+  std::string held_;              // the line of the run held back
+  std::uint64_t heldCount_ = 0;   // its calls; 0: none held
+  unsigned quietLines_ = 0;       // lines written since data last moved
+  std::uint64_t omitted_ = 0;     // calls past kQuietLines, not written
+
+  void WriteHeld();
+  void WriteOmitted();
 };
 
 // Bytes as the traces show them: upper-case hex pairs without spaces.

@@ -32,6 +32,11 @@ std::string CompleteOptions(OptionDraft& draft) {
   BenchConfig& bench = draft.options.bench;
   FlashFaults& flash = bench.target.flashFaults;
   if (draft.failures > 1) return "--pviol-after and --accerr-after exclude each other";
+  const SimOptions& options = draft.options;
+  if (!options.replayFile.empty() &&
+      (!options.programArgs.empty() || !options.traceFile.empty() || bench.realtime || options.stats)) {
+    return "--replay runs no program: it takes no '--', --trace, --realtime or --stats";
+  }
   if (bench.devices > 0 && bench.targetDevice >= bench.devices) {
     return "--target-device: " + std::to_string(bench.targetDevice) + " is not one of the " +
            std::to_string(bench.devices) + " devices";

@@ -79,6 +79,11 @@ constexpr Option kOptions[] = {
        d.options.traceFile = value;
        return std::string();
      }},
+    {"--replay", true,
+     [](OptionDraft& d, Name, Value value) {
+       d.options.replayFile = value;
+       return std::string();
+     }},
     {"--realtime", false,
      [](OptionDraft& d, Name, Value) {
        d.options.bench.realtime = true;

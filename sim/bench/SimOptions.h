@@ -18,6 +18,7 @@ struct SimOptions {
   BenchConfig bench;  // everything but the trace stream
   std::string stateFile;
   std::string traceFile;
+  std::string replayFile;  // a trace to replay instead of running the program
   bool stats = false;  // print the stats line at exit
   bool help = false;
   UsbError usbError = UsbError::None;

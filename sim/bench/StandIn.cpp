@@ -94,6 +94,7 @@ bool StandIn::Finish() {
       saved = false;
     }
   }
+  bench_->EndTrace();
   trace_.close();
   const std::string summary = bench_->ProtocolWarnings().Summary();
   if (!summary.empty()) std::fprintf(stderr, "%s: %s\n", name_, summary.c_str());

@@ -11,6 +11,7 @@ void Core::ResetRegisters() {
   read_ = 0;
   mode_ = 0;
   omr_ = 0;
+  readFrom_ = modeFrom_ = movedFrom_ = {};
 }
 
 void Core::HoldInReset() {
@@ -48,8 +49,14 @@ std::optional<std::uint16_t> Core::Execute(std::span<const std::uint16_t> words)
       return std::nullopt;
     }
     if (words[0] == op::kMoveToOtx1 && words[2] == op::kMoveToOtx1High) {
-      if (words[1] == op::kSourceReadWord) return read_;
-      if (words[1] == op::kSourceModeCopy) return mode_;
+      if (words[1] == op::kSourceReadWord) {
+        movedFrom_ = readFrom_;
+        return read_;
+      }
+      if (words[1] == op::kSourceModeCopy) {
+        movedFrom_ = modeFrom_;
+        return mode_;
+      }
     }
   }
   warnings_.Count(Warning::IllegalInstruction);
@@ -60,12 +67,24 @@ bool Core::ExecuteOneWord(std::uint16_t word) {
   switch (word) {
     case op::kAddressFromValue: address_ = value_; return true;
     case op::kDataFromValue: data_ = static_cast<std::uint16_t>(value_); return true;
-    case op::kReadX: read_ = bus_.Read(Space::X, address_); return true;
-    case op::kReadP: read_ = bus_.Read(Space::P, address_); return true;
+    case op::kReadX:
+      read_ = bus_.Read(Space::X, address_);
+      readFrom_ = {WordOrigin::Kind::Memory, Space::X, address_};
+      return true;
+    case op::kReadP:
+      read_ = bus_.Read(Space::P, address_);
+      readFrom_ = {WordOrigin::Kind::Memory, Space::P, address_};
+      return true;
     case op::kStoreX: bus_.Write(Space::X, address_, data_); return true;
     case op::kStoreP: bus_.Write(Space::P, address_, data_); return true;
-    case op::kCopyOmr: mode_ = omr_; return true;
-    case op::kCopySr: mode_ = kSr; return true;
+    case op::kCopyOmr:
+      mode_ = omr_;
+      modeFrom_ = {WordOrigin::Kind::Omr};
+      return true;
+    case op::kCopySr:
+      mode_ = kSr;
+      modeFrom_ = {WordOrigin::Kind::Sr};
+      return true;
     case op::kOmrFromValue: omr_ = static_cast<std::uint16_t>(value_); return true;
     default: return false;
   }

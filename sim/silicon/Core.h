@@ -28,6 +28,14 @@ inline constexpr std::uint16_t kSourceModeCopy = 0xD6FC;  // the OMR or SR copy
 inline constexpr std::uint16_t kMoveToOtx1High = 0xFFFF;
 }  // namespace op
 
+// Where a word the core moved into OTX1 came from.
+struct WordOrigin {
+  enum class Kind : std::uint8_t { None, Memory, Omr, Sr };
+  Kind kind = Kind::None;
+  Space space = Space::X;
+  std::uint32_t address = 0;
+};
+
 class Core {
  public:
   // No instruction the host can feed changes SR, so it keeps its reset value.
@@ -46,6 +54,8 @@ class Core {
   std::optional<std::uint16_t> Execute(std::span<const std::uint16_t> words);
 
   std::uint16_t Omr() const { return omr_; }
+  // The origin of the last word Execute moved into OTX1.
+  const WordOrigin& MovedFrom() const { return movedFrom_; }
 
  private:
   bool ExecuteOneWord(std::uint16_t word);
@@ -62,6 +72,9 @@ class Core {
   std::uint16_t read_ = 0;     // last word read
   std::uint16_t mode_ = 0;     // last OMR or SR copy
   std::uint16_t omr_ = 0;
+  WordOrigin readFrom_;
+  WordOrigin modeFrom_;
+  WordOrigin movedFrom_;
 };
 
 }  // namespace qzsim

@@ -22,6 +22,23 @@ unsigned EOnce::WidthOf(std::uint8_t select) {
   }
 }
 
+const char* EOnce::RegisterName(std::uint8_t select) {
+  switch (select) {
+    case kOcr: return "OCR";
+    case kOscntr: return "OSCNTR";
+    case kOsr: return "OSR";
+    case kOpdbr: return "OPDBR";
+    case kObase: return "OBASE";
+    case kOtxrxsr: return "OTXRXSR";
+    case kOtx: return "OTX";
+    case kOtx1: return "OTX1";
+    case kOrx: return "ORX";
+    case kOrx1: return "ORX1";
+    case kNoRegister: return "no register";
+    default: return "an unknown register";
+  }
+}
+
 std::uint64_t EOnce::ReadRegister(std::uint8_t select) const {
   switch (select) {
     case kOcr: return ocr_;
@@ -52,6 +69,7 @@ void EOnce::WriteRegister(std::uint8_t select, std::uint64_t value) {
         collected_.clear();
         if (moved) {
           otx1_ = *moved;
+          otx1From_ = core_.MovedFrom();
           otx1Full_ = true;
         }
       }
@@ -101,6 +119,7 @@ void EOnce::Reset() {
   obase_ = 0;
   otx1_ = 0;
   otx1Full_ = false;
+  otx1From_ = {};
   orx_ = 0;
   orx1_ = 0;
   collected_.clear();

@@ -39,6 +39,12 @@ class EOnce {
 
   EOnce(Core& core, Warnings& warnings);
 
+  // What the next scan is, and where the word in OTX1 came from.
+  bool DataScanNext() const { return dataScanNext_; }
+  std::uint8_t Command() const { return command_; }
+  const WordOrigin& Otx1From() const { return otx1From_; }
+  static const char* RegisterName(std::uint8_t select);
+
   ScanRegister Capture();
   void Update(std::uint64_t bits);
   // Test-Logic-Reset: the next scan is a command.
@@ -66,6 +72,7 @@ class EOnce {
   std::uint8_t obase_ = 0;
   std::uint16_t otx1_ = 0;
   bool otx1Full_ = false;
+  WordOrigin otx1From_;
   std::uint32_t orx_ = 0;
   std::uint16_t orx1_ = 0;
   std::vector<std::uint16_t> collected_;

@@ -67,6 +67,20 @@ std::uint16_t FlashModule::Status() const {
   return status;
 }
 
+const char* FlashModule::RegisterName(std::uint32_t address) {
+  switch (address) {
+    case kFmclkd: return "FMCLKD";
+    case kFmcr: return "FMCR";
+    case kFmsech: return "FMSECH";
+    case kFmsecl: return "FMSECL";
+    case kFmprot: return "FMPROT";
+    case kFmprotb: return "FMPROTB";
+    case kFmustat: return "FMUSTAT";
+    case kFmcmd: return "FMCMD";
+    default: return nullptr;
+  }
+}
+
 std::optional<std::uint16_t> FlashModule::ReadRegister(std::uint32_t address) const {
   switch (address) {
     case kFmclkd: return static_cast<std::uint16_t>(divider_ | (divld_ ? kDivld : 0));

@@ -58,6 +58,9 @@ class FlashModule {
 
   FlashModule(const MemoryMap& map, const FlashFaults& faults);
 
+  // "FMUSTAT"; none for an address that holds no register.
+  static const char* RegisterName(std::uint32_t address);
+
   // The target's reset: registers to their reset values, commands in progress abandoned.
   void Reset();
   // Lets the commands in progress run up to this time of the virtual clock.

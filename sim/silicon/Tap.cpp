@@ -47,7 +47,8 @@ void Tap::Fall(bool linked) {
       break;
     case TapState::UpdateDr: {
       const std::uint64_t mask = drWidth_ >= 64 ? ~0ull : (1ull << drWidth_) - 1;
-      UpdateDr(drShift_ & mask);
+      lastUpdate_ = drShift_ & mask;
+      UpdateDr(lastUpdate_);
       break;
     }
     default: break;

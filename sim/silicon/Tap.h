@@ -32,6 +32,8 @@ class Tap {
   std::optional<bool> Tdo() const { return tdo_; }
   TapState State() const { return state_; }
   std::uint32_t Instruction() const { return instruction_; }
+  // The bits the last Update-DR took.
+  std::uint64_t LastUpdate() const { return lastUpdate_; }
 
  protected:
   virtual ScanRegister CaptureDr() = 0;
@@ -50,6 +52,7 @@ class Tap {
   std::uint64_t irShift_ = 0;
   std::uint64_t drShift_ = 0;
   unsigned drWidth_ = 1;
+  std::uint64_t lastUpdate_ = 0;
   std::optional<bool> tdo_;
 };
 

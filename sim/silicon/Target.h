@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "Bus.h"
 #include "ChipTap.h"
@@ -21,6 +23,24 @@ struct TargetConfig {
   std::uint32_t idcode = kIdcodeVariant1;
   int variant = 1;  // memory map, 1 or 2
   FlashFaults flashFaults;
+};
+
+// The scan the last capture began, as far as it has gone: what the bits a host reads back were
+// shifted out of.
+struct ScanReport {
+  std::uint64_t number = 0;  // captures since power-on; 0: no scan yet
+  bool coreTap = false;
+  bool instructionScan = false;
+  std::uint32_t instruction = 0;  // a data scan: the TAP's instruction
+  // The core TAP's EOnCE path: a data scan (else a command scan), and its command.
+  bool eonceData = false;
+  std::uint8_t eonceCommand = 0;
+  WordOrigin word;       // a data scan reading OTX1: where the core took the word
+  bool flashWord = false;  // ... from a flash array
+  std::optional<std::uint64_t> updated;  // what the scan's update took
+
+  // "scan 812: core TAP, EOnCE data scan, read OTX1: the word the core read from X:0xF413 (FMUSTAT)"
+  std::string Describe() const;
 };
 
 class Target : public JtagPins {
@@ -41,6 +61,7 @@ class Target : public JtagPins {
   const ChipTap& ChipTapState() const { return chipTap_; }
   const CoreTap& CoreTapState() const { return coreTap_; }
   bool InReset() const { return inReset_; }
+  const ScanReport& LastScan() const { return scan_; }
 
  private:
   FlashModule flash_;
@@ -50,6 +71,9 @@ class Target : public JtagPins {
   ChipTap chipTap_;
   CoreTap coreTap_;
   bool inReset_ = false;
+  ScanReport scan_;
+
+  void BeginScan(bool coreLinked, bool instructionScan);
 };
 
 }  // namespace qzsim

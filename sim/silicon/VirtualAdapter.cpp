@@ -19,6 +19,7 @@ void VirtualAdapter::Write(std::span<const std::uint8_t> bytes, std::uint64_t no
   if (mpsseMode_) {
     output_.Clear();
     mpsse_.Run(bytes, TicksAt(now), output_);
+    answerBytes_ += output_.bytes.size();
     const std::size_t before = buffer_.size();
     buffer_.insert(buffer_.end(), output_.bytes.begin(), output_.bytes.end());
     bufferTimes_.insert(bufferTimes_.end(), output_.times.begin(), output_.times.end());

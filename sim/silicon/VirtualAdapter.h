@@ -50,6 +50,8 @@ class VirtualAdapter {
   bool AnswerBy(std::uint64_t time) const {
     return !bufferTimes_.empty() && bufferTimes_.front() <= time * kTicksPerMicro;
   }
+  // Answer bytes the engine has made since power-on.
+  std::uint64_t AnswerBytes() const { return answerBytes_; }
   std::uint8_t LatencyMs() const { return latencyMs_; }
   void SetLatencyMs(std::uint8_t ms) { latencyMs_ = ms; }
   // Empties both directions.
@@ -75,6 +77,7 @@ class VirtualAdapter {
   bool mpsseMode_ = false;
   bool unplugged_ = false;
   std::uint64_t writes_ = 0;
+  std::uint64_t answerBytes_ = 0;
   std::uint8_t latencyMs_ = kPowerOnLatencyMs;
   EngineOutput output_;
   // In the chip: answer bytes and their times, and send-immediates counting from the front.

@@ -46,9 +46,15 @@ TEST_F(VirtualUsbTest, ProgramsAndVerifiesAsOnQzflashSimWithoutIdleLatencyPeriod
   EXPECT_EQ(usb.status, 0);
   EXPECT_EQ(bench.Read("usb.txt"), bench.Read("sim.txt"));
   EXPECT_NE(bench.Read("sim.txt").find("\nP 00000: "), std::string::npos) << "programmed nothing";
+  // A run of IN transfers that brought the status bytes alone is one line with its count.
   const std::vector<std::string> reads = TraceLines(bench.Read("trace.txt"), "read ");
   EXPECT_GT(reads.size(), 100u);
-  EXPECT_EQ(std::count(reads.begin(), reads.end(), "3260"), 1);
+  long empty = 0;
+  for (const std::string& read : reads) {
+    if (read == "3260") ++empty;
+    if (read.starts_with("3260 times ")) empty += std::stol(read.substr(11));
+  }
+  EXPECT_EQ(empty, 1);
 }
 
 // The listing reads the chip's USB strings; the back-end adds the interface letters as the

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,26 @@ using Bytes = std::vector<std::uint8_t>;
 using S = qzsim::TapState;
 constexpr Space P = Space::P;
 constexpr Space X = Space::X;
+
+// A run of identical calls that moved nothing is one line with its count; past 256 lines of such
+// calls the rest of the stretch is one count, so polling cannot outgrow what the run moves.
+TEST(BenchTrace, CallsThatMoveNothingAreCounted) {
+  std::ostringstream out;
+  qzsim::BenchConfig config;
+  config.trace = &out;
+  qzsim::Bench bench(config);
+  for (int i = 0; i < 3; ++i) bench.Trace("FT_GetQueueStatus 0 status 0", false);
+  bench.Trace("read ", false);
+  bench.Trace("read ", false);
+  bench.Trace("write AA", true);
+  for (int i = 0; i < 100000; ++i) bench.Trace(i % 2 ? "sleep 1" : "sleep 2", false);
+  bench.Trace("write AA", true);
+  bench.Trace("sleep 3", false);
+  bench.EndTrace();
+  std::string expected = "FT_GetQueueStatus 0 status 0 times 3\nread times 2\nwrite AA\n";
+  for (int i = 0; i < 256; ++i) expected += i % 2 ? "sleep 1\n" : "sleep 2\n";
+  EXPECT_EQ(out.str(), expected + "omitted 99744\nwrite AA\nsleep 3\n");
+}
 
 // IEEE 1149.1: every state and where TMS low and TMS high lead.
 TEST(TapController, EveryTransition) {

@@ -25,7 +25,7 @@ FT_STATUS Traced(Bench& bench, FT_STATUS status, const char* name, const Args&..
   std::string line = name;
   ((line += ' ', line += args), ...);
   line += " status " + std::to_string(status);
-  bench.Trace(line);
+  bench.Trace(line, false);
   return status;
 }
 
@@ -36,7 +36,7 @@ void TraceData(Bench& bench, const char* name, const void* buffer, DWORD count, 
   const std::string hex = TraceHex(buffer, count);
   std::string line = std::string(name) + ' ' + hex;
   if (status != FT_OK) line += (hex.empty() ? "status " : " status ") + std::to_string(status);
-  bench.Trace(line);
+  bench.Trace(line, count > 0);
 }
 
 FT_HANDLE AsHandle(DeviceToken token) { return reinterpret_cast<FT_HANDLE>(token); }

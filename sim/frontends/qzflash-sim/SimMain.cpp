@@ -8,6 +8,7 @@
 #include "Bench.h"
 #include "FlashState.h"
 #include "QZFlash.h"
+#include "Replay.h"
 #include "SimOptions.h"
 
 namespace {
@@ -35,6 +36,7 @@ void AtExit() {
   // The dialogue's last lines come before the summary on a shared terminal.
   std::fflush(stdout);
   const bool saved = SaveState();
+  qzsim::CurrentBench().EndTrace();
   if (trace.is_open()) trace.close();
   const std::string summary = qzsim::CurrentBench().ProtocolWarnings().Summary();
   if (!summary.empty()) std::cerr << "qzflash-sim: " << summary << '\n';
@@ -72,6 +74,7 @@ int main(int argc, char** argv) {
   if (options.usbError != qzsim::UsbError::None) {
     return Fail("--usb-error applies only to the libusb stand-in\nTry 'qzflash-sim --help'.");
   }
+  if (!options.replayFile.empty()) return qzsim::ReplayTrace(options.replayFile, options.bench, options.stateFile);
   if (!options.stateFile.empty()) {
     const std::string unusable = qzsim::CheckFlashStateFile(options.stateFile);
     if (!unusable.empty()) return Fail(unusable, kNoAdapter);

@@ -64,7 +64,7 @@ DriverError LastDriverError() { return {}; }
 
 void SleepMs(std::uint32_t ms) {
   qzsim::Bench& bench = CurrentBench();
-  bench.Trace("sleep " + std::to_string(ms));
+  bench.Trace("sleep " + std::to_string(ms), false);
   bench.Stats().sleepMs += ms;
   bench.Clock().Sleep(ms);
 }

@@ -143,7 +143,8 @@ int Ft2232h::Control(std::uint8_t requestType, std::uint8_t request, std::uint16
                                : LIBUSB_ERROR_NO_DEVICE;
   bench_.Trace("control " + Hex(requestType, 2) + ' ' + Hex(request, 2) + ' ' + Hex(value, 4) +
                ' ' + Hex(index, 4) + ' ' + Hex(length, 4) + ' ' +
-               (result < 0 ? ErrorName(result) : Hex(static_cast<unsigned>(result), 1)));
+               (result < 0 ? ErrorName(result) : Hex(static_cast<unsigned>(result), 1)),
+               false);
   return result;
 }
 
@@ -266,7 +267,8 @@ void Ft2232h::Record(bool in, const unsigned char* data, int count, const std::s
   const std::string hex = TraceHex(data, static_cast<std::size_t>(count));
   std::string line = (in ? "read " : "write ") + hex;
   if (!status.empty()) line += (hex.empty() ? "status " : " status ") + status;
-  bench_.Trace(line);
+  // An IN transfer of the status bytes alone brought no data.
+  bench_.Trace(line, in ? count > static_cast<int>(kStatusBytes) : moved > 0);
 }
 
 // Whole packets until a short one or a full buffer. A packet larger than the room left is
