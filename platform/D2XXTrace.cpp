@@ -12,12 +12,22 @@ class Recorder {
 
   std::string Open(const std::string& file) {
     Close();
+    failure_.clear();
     // Binary, so that every build ends its lines alike.
     out_ = std::fopen(file.c_str(), "wb");
     return out_ ? std::string() : std::strerror(errno);
   }
 
   bool On() const { return out_ != nullptr; }
+
+  std::string Close() {
+    if (!out_) return failure_;
+    WriteHeld();
+    WriteOmitted();
+    if (std::fclose(out_) != 0 && failure_.empty()) failure_ = std::strerror(errno);
+    out_ = nullptr;
+    return failure_;
+  }
 
   void Line(const std::string& line, bool moved) {
     if (!moved && held_ > 0 && line == heldLine_) {
@@ -39,8 +49,8 @@ class Recorder {
 
  private:
   void Put(const std::string& line) {
-    std::fputs(line.c_str(), out_);
-    std::fputc('\n', out_);
+    if ((std::fputs(line.c_str(), out_) < 0 || std::fputc('\n', out_) == EOF) && failure_.empty())
+      failure_ = std::strerror(errno);
   }
 
   // An empty read's line ends in its blank already.
@@ -57,15 +67,8 @@ class Recorder {
     omitted_ = 0;
   }
 
-  void Close() {
-    if (!out_) return;
-    WriteHeld();
-    WriteOmitted();
-    std::fclose(out_);
-    out_ = nullptr;
-  }
-
   std::FILE* out_ = nullptr;
+  std::string failure_;
   std::string heldLine_;
   std::uint64_t held_ = 0;
   unsigned quietLines_ = 0;
@@ -92,6 +95,8 @@ std::string WithStatus(std::string line, FT_STATUS status) { return line + " sta
 }  // namespace
 
 std::string StartD2XXTrace(const std::string& file) { return recorder.Open(file); }
+
+std::string EndD2XXTrace() { return recorder.Close(); }
 
 void TraceD2XXCall(const char* name, std::initializer_list<long long> arguments, FT_STATUS status) {
   if (!recorder.On()) return;

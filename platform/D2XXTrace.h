@@ -15,9 +15,11 @@
 
 inline constexpr unsigned TraceQuietLines = 256;
 
-// Starts the trace in file, replacing it. Empty when it is open, else the system's reason. The
-// trace is complete once the program exits.
+// Starts the trace in file, replacing it. Empty when it is open, else the system's reason.
 std::string StartD2XXTrace(const std::string& file);
+// Writes what is held back and closes the trace. Empty when every line reached the file, else
+// the system's reason why some did not.
+std::string EndD2XXTrace();
 
 // "<name> <arguments...> status <n>", for the calls that move no data.
 void TraceD2XXCall(const char* name, std::initializer_list<long long> arguments, FT_STATUS status);

@@ -114,6 +114,18 @@ bool WriteWhole(const std::string& path, const std::string& text, std::string& w
   return false;
 }
 
+// The D2XX trace asked for, if any.
+std::string traceFile;
+
+// A trace that lost lines is said, but does not change what the run did.
+[[noreturn]] void ExitWith(Outcome outcome) {
+  if (const std::string why = EndD2XXTrace(); !why.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "qzflash: %s: the trace is incomplete: %s\n", traceFile.c_str(), why.c_str());
+  }
+  std::exit(static_cast<int>(outcome));
+}
+
 // Menu answers.
 constexpr std::int32_t CompleteProgramming = 1;
 constexpr std::int32_t FullErasing = 2;
@@ -451,22 +463,24 @@ void QZFlashMain(const std::vector<std::string>& args) {
     std::fprintf(stderr, "qzflash: %s\n%s", error->c_str(), Usage);
     std::exit(static_cast<int>(Outcome::FileUnusable));
   }
-  if (!line.trace.empty()) {
-    if (const std::string why = StartD2XXTrace(line.trace); !why.empty()) {
-      std::fprintf(stderr, "qzflash: %s: %s\n", line.trace.c_str(), why.c_str());
+  if (line.command == Command::Help || line.command == Command::Version) {
+    if (line.command == Command::Help)
+      std::fputs(Usage, stdout);
+    else
+      std::puts(Version);
+    std::exit(0);
+  }
+  traceFile = line.trace;
+  if (!traceFile.empty()) {
+    if (const std::string why = StartD2XXTrace(traceFile); !why.empty()) {
+      std::fprintf(stderr, "qzflash: %s: %s\n", traceFile.c_str(), why.c_str());
       std::exit(static_cast<int>(Outcome::FileUnusable));
     }
   }
   UseFastReads(line.fast);
   switch (line.command) {
-    case Command::Help:
-      std::fputs(Usage, stdout);
-      std::exit(0);
-    case Command::Version:
-      std::puts(Version);
-      std::exit(0);
     case Command::Devices:
-      std::exit(static_cast<int>(ListAdapters()));
+      ExitWith(ListAdapters());
     case Command::Dialogue:
       Dialogue(line.device);
     default:
@@ -503,5 +517,5 @@ void ExitProgram() {
   }
   if (adapterBroughtUp) ReleaseAdapter();
   RestoreTimerResolution();
-  std::exit(static_cast<int>(RunOutcome));
+  ExitWith(RunOutcome);
 }
