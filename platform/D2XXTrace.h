@@ -3,8 +3,8 @@
 //
 // Calls that moved no data (polls that found nothing, settings, sleeps) are held back: a run of
 // identical lines is written once as "LINE times N", and past TraceQuietLines lines since data
-// last moved the calls are only counted, in one line "omitted N". The trace thus never grows
-// faster than the bytes the run moves.
+// last moved the calls are only counted, in one line "omitted N". The trace thus stays within
+// a few times the bytes the run moves and a fixed amount per call that moves them.
 #pragma once
 
 #include <cstdint>

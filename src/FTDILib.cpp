@@ -153,7 +153,9 @@ void ClearOutputBuffer() {
 void FlushOutputBuffer() {
   if (dwNumBytesToSend > 0 && !LinkFailed()) {
     ftStatus = FT_Write(ftHandle, byOutputBuffer, dwNumBytesToSend, &dwNumBytesSent);
-    TraceD2XXData("write", byOutputBuffer, dwNumBytesToSend, ftStatus);
+    // A write the driver took only in part is traced with the bytes that went, which a replay
+    // then plays.
+    TraceD2XXData("write", byOutputBuffer, ftStatus == FT_OK ? dwNumBytesSent : dwNumBytesToSend, ftStatus);
     // Commands that never left the PC will not be answered.
     if (ftStatus == FT_OK && dwNumBytesSent == dwNumBytesToSend)
       dwNumRepliesOwed += dwNumRepliesBuilt;

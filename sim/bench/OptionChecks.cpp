@@ -37,6 +37,12 @@ std::string CompleteOptions(OptionDraft& draft) {
       (!options.programArgs.empty() || !options.traceFile.empty() || bench.realtime || options.stats)) {
     return "--replay runs no program: it takes no '--', --trace, --realtime or --stats";
   }
+  // The trace already holds what the adapter did.
+  if (!options.replayFile.empty() && (bench.devices != 1 || bench.targetDevice != 0 || bench.adapter.lateReplyBytes != 0 ||
+                                      bench.adapter.unplugAfterWrites)) {
+    return "--replay plays the adapter of the trace: it takes no --devices, --target-device, --late-replies or "
+           "--unplug-after";
+  }
   if (bench.devices > 0 && bench.targetDevice >= bench.devices) {
     return "--target-device: " + std::to_string(bench.targetDevice) + " is not one of the " +
            std::to_string(bench.devices) + " devices";

@@ -80,6 +80,10 @@ TEST_F(ReplayTest, ATraceOfTheLinuxProgramReplaysAndABitChangedInAStatusIsNamed)
     EXPECT_NE(bad.err.find(said), std::string::npos) << bad.err;
     EXPECT_EQ(bad.out, "");
   }
+  // The adapter's faults are the trace's own.
+  const RunResult unplugged = Replay(trace, {"--unplug-after", "1"});
+  EXPECT_EQ(unplugged.status, 2);
+  EXPECT_NE(unplugged.err.find("--replay plays the adapter of the trace"), std::string::npos) << unplugged.err;
 }
 
 // The program's trace under qzflash-sim is the tool's own, line for line, and replays clean; a

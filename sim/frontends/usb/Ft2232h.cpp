@@ -268,7 +268,7 @@ void Ft2232h::Record(bool in, const unsigned char* data, int count, const std::s
   std::string line = (in ? "read " : "write ") + hex;
   if (!status.empty()) line += (hex.empty() ? "status " : " status ") + status;
   // An IN transfer of the status bytes alone brought no data.
-  bench_.Trace(line, in ? count > static_cast<int>(kStatusBytes) : moved > 0);
+  bench_.Trace(line, in ? count > static_cast<int>(kStatusBytes) : count > 0);
 }
 
 // Whole packets until a short one or a full buffer. A packet larger than the room left is

@@ -311,9 +311,11 @@ int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, u
     }
   }
   int moved = 0;
+  // Called from a callback, the event handling around it is still waiting on the chip.
+  const bool outer = !Current().inTransfer;
   Current().inTransfer = true;
   const int result = Chip().Bulk(endpoint, data, length, timeoutMs, moved);
-  Current().inTransfer = false;
+  if (outer) Current().inTransfer = false;
   if (transferred != nullptr) *transferred = moved;
   return result;
 }

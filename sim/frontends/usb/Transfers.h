@@ -1,7 +1,7 @@
 // libusb's asynchronous transfers on the virtual bus. An OUT or control transfer reaches the chip
 // when it is submitted, as a host controller sends it at once; an IN transfer waits on the chip
 // while events are handled. Callbacks run only from event handling, each endpoint's in
-// submission order, and only for transfers that had ended when that round of handling began.
+// submission order, and only for transfers submitted before that round of handling began.
 #pragma once
 
 #include <libusb.h>
